@@ -26,13 +26,13 @@ def read_reference(path):
     refs = []
     with open(path, encoding="utf-8") as f:
         for lineno, line in enumerate(f, 1):
-            parts = line.split()
-            if not parts:
+            fields = line.split()
+            if not fields:
                 continue
-            values = np.array([float(v) for v in parts[1:]], dtype=np.float64)
+            values = np.array([float(v) for v in fields[1:]], dtype=np.float64)
             if values.size == 0:
                 raise ValueError(f"{path}:{lineno}: no values")
-            refs.append((parts[0], values))
+            refs.append((fields[0], values))
     if not refs:
         raise ValueError(f"{path}: no reference vectors")
     return refs

@@ -25,11 +25,11 @@ function die(msg) {
   process.exit(1);
 }
 
-function dequantise(spec, bytes, byteOffset) {
-  const n = spec.shape.reduce((a, b) => a * b, 1);
+function dequantise(entry, bytes, byteOffset) {
+  const n = entry.shape.reduce((a, b) => a * b, 1);
   const out = new Float32Array(n);
-  const q = spec.quantization;
-  if (spec.dtype !== 'float32') die(`weight ${spec.name}: unsupported dtype ${spec.dtype}`);
+  const q = entry.quantization;
+  if (entry.dtype !== 'float32') die(`weight ${entry.name}: unsupported dtype ${entry.dtype}`);
   if (!q) {
     if (byteOffset % 4 !== 0) {
       const copy = Buffer.from(bytes.subarray(byteOffset, byteOffset + 4 * n));
@@ -40,7 +40,7 @@ function dequantise(spec, bytes, byteOffset) {
     return { values: out, bytes: 4 * n };
   }
   if (typeof q.min !== 'number' || typeof q.scale !== 'number') {
-    die(`weight ${spec.name}: quantisation without numeric min/scale`);
+    die(`weight ${entry.name}: quantisation without numeric min/scale`);
   }
   if (q.dtype === 'uint8') {
     for (let i = 0; i < n; i++) out[i] = bytes[byteOffset + i] * q.scale + q.min;
@@ -50,7 +50,7 @@ function dequantise(spec, bytes, byteOffset) {
     for (let i = 0; i < n; i++) out[i] = bytes.readUInt16LE(byteOffset + 2 * i) * q.scale + q.min;
     return { values: out, bytes: 2 * n };
   }
-  return die(`weight ${spec.name}: unsupported quantisation ${q.dtype}`);
+  return die(`weight ${entry.name}: unsupported quantisation ${q.dtype}`);
 }
 
 function loadBundle(file) {
@@ -75,7 +75,7 @@ function main() {
     die('modelTopology is not a Keras functional model');
   }
 
-  const specsOut = [];
+  const entriesOut = [];
   const chunks = [];
   let floatOffset = 0;
   for (const group of model.weightsManifest) {
@@ -86,11 +86,11 @@ function main() {
     });
     const bytes = Buffer.concat(shards);
     let byteOffset = 0;
-    for (const spec of group.weights) {
-      const { values, bytes: used } = dequantise(spec, bytes, byteOffset);
-      if (byteOffset + used > bytes.length) die(`weight ${spec.name} runs past the end of its shard`);
+    for (const entry of group.weights) {
+      const { values, bytes: used } = dequantise(entry, bytes, byteOffset);
+      if (byteOffset + used > bytes.length) die(`weight ${entry.name} runs past the end of its shard`);
       byteOffset += used;
-      specsOut.push({ name: spec.name, shape: spec.shape, offset: floatOffset, length: values.length });
+      entriesOut.push({ name: entry.name, shape: entry.shape, offset: floatOffset, length: values.length });
       floatOffset += values.length;
       chunks.push(Buffer.from(values.buffer, values.byteOffset, values.byteLength));
     }
@@ -107,9 +107,9 @@ function main() {
     keras_version: model.modelTopology.keras_version,
     layers: config.config.layers,
     input_layers: config.config.input_layers,
-    weights: specsOut,
+    weights: entriesOut,
   }));
-  process.stderr.write(`extract.js: ${config.config.layers.length} layers, ${specsOut.length} weight tensors, ${floatOffset} values\n`);
+  process.stderr.write(`extract.js: ${config.config.layers.length} layers, ${entriesOut.length} weight tensors, ${floatOffset} values\n`);
 }
 
 main();

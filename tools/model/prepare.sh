@@ -9,7 +9,7 @@
 # weights (extract.js), convert to ONNX (to_onnx.py).  Safe to run again: if
 # trunk.onnx exists, the model files still match their checksums and the
 # inputs of the conversion are unchanged, nothing is rebuilt.  On any failure
-# it exits non-zero and leaves no new or partial trunk.onnx behind.
+# it exits non-zero and never leaves a half-written trunk.onnx behind.
 set -euo pipefail
 
 die() {

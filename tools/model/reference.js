@@ -29,19 +29,20 @@ function die(msg) {
   process.exit(1);
 }
 
-function loadModelArtifacts(modelDir) {
+// An IOHandler serving the topology and the raw (still quantised) weights.
+function modelHandler(modelDir) {
   const model = require(path.resolve(modelDir, 'model.min.js'));
-  const weightSpecs = [];
+  const entries = [];
   const buffers = [];
   for (const group of model.weightsManifest) {
-    weightSpecs.push(...group.weights);
+    entries.push(...group.weights);
     for (const p of group.paths) {
       buffers.push(Buffer.from(require(path.resolve(modelDir, `${p}.min.js`)), 'base64'));
     }
   }
   const all = Buffer.concat(buffers);
   const weightData = all.buffer.slice(all.byteOffset, all.byteOffset + all.byteLength);
-  return { modelTopology: model.modelTopology, weightSpecs, weightData };
+  return tf.io.fromMemory(model.modelTopology, entries, weightData);
 }
 
 // Returns NHWC float32 pixels / 255 in RGB order.
@@ -66,8 +67,7 @@ async function main() {
   await tf.setBackend('cpu');
   await tf.ready();
 
-  const artifacts = loadModelArtifacts(modelDir);
-  const full = await tfl.loadLayersModel({ load: async () => artifacts });
+  const full = await tfl.loadLayersModel(modelHandler(modelDir));
   const trunk = tfl.model({ inputs: full.inputs, outputs: full.getLayer(LAYER).output });
 
   for (const file of images) {
@@ -79,12 +79,12 @@ async function main() {
     });
     const name = path.basename(file);
     if (/\s/.test(name)) die(`${file}: file name contains white space`);
-    const parts = [name];
+    const fields = [name];
     for (const v of values) {
       if (!Number.isFinite(v)) die(`${file}: non-finite output`);
-      parts.push(v.toPrecision(9));
+      fields.push(v.toPrecision(9));
     }
-    process.stdout.write(`${parts.join(' ')}\n`);
+    process.stdout.write(`${fields.join(' ')}\n`);
   }
 }
 

@@ -42,14 +42,14 @@ def load_extracted(directory):
     data = np.fromfile(os.path.join(directory, "weights.f32"), dtype="<f4")
     weights = {}
     end = 0
-    for spec in topo["weights"]:
-        n = int(np.prod(spec["shape"], dtype=np.int64))
-        if n != spec["length"]:
-            raise ConversionError(f"weight {spec['name']}: shape does not match length")
-        start = spec["offset"]
+    for entry in topo["weights"]:
+        n = int(np.prod(entry["shape"], dtype=np.int64))
+        if n != entry["length"]:
+            raise ConversionError(f"weight {entry['name']}: shape does not match length")
+        start = entry["offset"]
         if start + n > data.size:
-            raise ConversionError(f"weight {spec['name']} lies past the end of weights.f32")
-        weights[spec["name"]] = data[start:start + n].reshape(spec["shape"])
+            raise ConversionError(f"weight {entry['name']} lies past the end of weights.f32")
+        weights[entry["name"]] = data[start:start + n].reshape(entry["shape"])
         end = max(end, start + n)
     if end != data.size:
         raise ConversionError(f"weights.f32 has {data.size - end} values no weight refers to")

@@ -1,0 +1,121 @@
+// velto-fprint-replay: the whole algorithm driven by recorded print files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "fprint/replay_analysis.h"
+#include "testing/test_support.h"
+
+namespace velto::testing {
+namespace {
+
+const std::string kReplay = VELTO_REPLAY_BIN;
+
+class ReplayE2E : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string job = dir.file("job.json");
+  std::string out = dir.file("out.json");
+  int next = 0;
+
+  // Writes a print file and returns its path.
+  std::string printRaw(const std::string& bytes) {
+    const std::string path = dir.file("p" + std::to_string(next++) + ".print");
+    writeFile(path, bytes);
+    return path;
+  }
+  std::string print(const std::vector<float>& v) { return printRaw(printFileBytes(v)); }
+
+  ProgramResult run(const std::vector<std::string>& photos, const std::vector<long long>& tg) {
+    writeFile(job, jobText(photos, tg));
+    return runProgram(kReplay, {job, out});
+  }
+  std::string groups(const std::vector<std::string>& photos, const std::vector<long long>& tg) {
+    const ProgramResult r = run(photos, tg);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+    return readFile(out);
+  }
+};
+
+TEST_F(ReplayE2E, SixPhotoRoadCutsAtAStrongPeak) {
+  const std::string a = print({1, 0}), b = print({0, 1});
+  EXPECT_EQ(groups({a, a, b, b, b, b}, {1, 1, 1, 1, 2, 2}), R"({"groups":[1,1,2,2,3,3]})");
+}
+
+TEST_F(ReplayE2E, SixPhotoRoadKeepsALookAlikeRunWhole) {
+  const std::string a = print({1, 0}), a2 = print({0.95f, 0.05f});
+  EXPECT_EQ(groups({a, a, a2, a2, a, a}, {1, 1, 1, 1, 2, 2}), R"({"groups":[1,1,1,1,2,2]})");
+}
+
+TEST_F(ReplayE2E, ThresholdComesFromTheTimeGroupChanges) {
+  // Looks on a circle, a step of 0.505 rad apart: neighbouring looks score 0.50, below the
+  // default 0.54. Time group g holds looks g-1, g-1, g, g, so each time group has one inner
+  // step, and the four changes of time group fall between photos of one look (score about
+  // 0.33). Their median clamps to the floor 0.45, and the inner steps are cut.
+  std::vector<std::string> look;
+  for (int k = 0; k <= 5; ++k) {
+    look.push_back(print({std::cos(0.505f * static_cast<float>(k)),
+                          std::sin(0.505f * static_cast<float>(k))}));
+  }
+  std::vector<std::string> photos;
+  std::vector<long long> tg;
+  for (int g = 1; g <= 5; ++g) {
+    for (const int k : {g - 1, g - 1, g, g}) photos.push_back(look[k]);
+    for (int k = 0; k < 4; ++k) tg.push_back(g);
+  }
+  EXPECT_EQ(groups(photos, tg),
+            R"({"groups":[1,1,2,2,3,3,4,4,5,5,6,6,7,7,8,8,9,9,10,10]})");
+  // The same looks in one time group: the default 0.54 holds and nothing is cut.
+  EXPECT_EQ(groups(photos, std::vector<long long>(20, 1)),
+            R"({"groups":[1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1]})");
+}
+
+TEST_F(ReplayE2E, NoUsablePrintFailsWithDims) {
+  // No print at all: dims stays -1.
+  ProgramResult r = run({dir.file("missing"), dir.file("missing")}, {1, 1});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "no usable feature print among 2 photos (dims=-1)\n");
+  EXPECT_FALSE(exists(out));
+  // Only the undated photo's print has the common length 4.
+  r = run({print({1, 2, 3, 4}), print({1, 2, 3, 4, 5, 6, 7, 8}), print({1, 2, 3, 4, 5, 6, 7, 8})},
+          {0, 1, 1});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "no usable feature print among 3 photos (dims=4)\n");
+  EXPECT_FALSE(exists(out));
+}
+
+TEST_F(ReplayE2E, JobWithoutDatedPhotosNeedsNoPrints) {
+  EXPECT_EQ(groups({dir.file("missing"), dir.file("nothing")}, {0, -1}),
+            R"({"groups":[0,0]})");
+}
+
+TEST_F(ReplayE2E, PrintEncodings) {
+  const std::string a = print({1, 0}), b = print({0, 1});
+  // Type 2 (doubles) with the same values as `b`.
+  std::string type2("\x02\0\0\0", 4);
+  for (const double x : {0.0, 1.0}) {
+    char bytes[8];
+    std::memcpy(bytes, &x, 8);
+    type2.append(bytes, 8);
+  }
+  const std::string b64 = printRaw(type2);
+  EXPECT_EQ(groups({a, a, b64, b64}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
+  // Trailing bytes that fill no element are ignored.
+  const std::string bTrailing = printRaw(printFileBytes({0, 1}) + "xyz");
+  EXPECT_EQ(groups({a, a, bTrailing, bTrailing}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
+  // Unsupported type, zero elements, a file shorter than 4 bytes and a folder give no print;
+  // the job goes on with the photos that have one.
+  const std::string type7 = printRaw(std::string("\x07\0\0\0\0\0\x80\x3f", 8));
+  const std::string zero = printRaw(std::string("\x01\0\0\0", 4));
+  const std::string shortFile = printRaw(std::string("\x01\0", 2));
+  EXPECT_EQ(groups({type7, zero, shortFile, dir.path(), a}, {1, 1, 1, 1, 1}),
+            R"({"groups":[1,1,1,1,1]})");
+  const ProgramResult r = run({type7, zero, shortFile}, {1, 1, 1});
+  EXPECT_EQ(r.err, "no usable feature print among 3 photos (dims=-1)\n");
+}
+
+}  // namespace
+}  // namespace velto::testing
