@@ -1,0 +1,49 @@
+#include "fprint/embedding_analysis.h"
+
+#include <cstring>
+#include <opencv2/imgproc.hpp>
+
+#include "fprint/embedding_recipe.h"
+#include "fprint/image_decode.h"
+
+namespace velto {
+
+cv::Mat networkInput(const cv::Mat& rgb8) {
+  const cv::Size side(static_cast<int>(NETWORK_INPUT_SIDE), static_cast<int>(NETWORK_INPUT_SIDE));
+  cv::Mat scaled;
+  if (rgb8.size() == side) {
+    scaled = rgb8;
+  } else {
+    cv::resize(rgb8, scaled, side, 0, 0, cv::INTER_AREA);
+  }
+  cv::Mat input(side, CV_32FC3);
+  // A division per value, as the network was trained with, rather than a multiplication by
+  // 1/255, which rounds differently.
+  for (int y = 0; y < side.height; ++y) {
+    const uint8_t* src = scaled.ptr<uint8_t>(y);
+    float* dst = input.ptr<float>(y);
+    for (int k = 0; k < side.width * 3; ++k) dst[k] = static_cast<float>(src[k]) / 255.0f;
+  }
+  return input;
+}
+
+std::optional<std::vector<float>> EmbeddingAnalysis::pooledFeatures(const std::string& path) {
+  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  if (!image) return std::nullopt;
+  std::vector<float> pooled = network_.pooledFeatures(networkInput(*image));
+  if (pooled.empty()) return std::nullopt;
+  return pooled;
+}
+
+std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& path) {
+  const auto pooled = pooledFeatures(path);
+  if (!pooled) return std::nullopt;
+  const FeatureVector v = printFromPooled(*pooled);
+  FeaturePrint print;
+  print.elementType = ELEMENT_FLOAT32;
+  print.data.resize(v.size() * sizeof(float));
+  std::memcpy(print.data.data(), v.data(), print.data.size());
+  return print;
+}
+
+}  // namespace velto

@@ -1,0 +1,40 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fprint/embedding_network.h"
+#include "fprint/image_analysis.h"
+
+namespace cv {
+class Mat;
+}
+
+namespace velto {
+
+// Images are decoded at a reduced scale with at least this short side before the whole frame
+// is scaled to the network's input: enough detail for area averaging, far less decoding work.
+inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
+
+// Feature prints from the built-in network: decode (format told by content, orientation
+// applied), scale the whole frame to 224 x 224, one forward pass, then printFromPooled.
+// Prints are 32-bit floats (type 1) of POOLED_FEATURES + 1 elements.
+class EmbeddingAnalysis final : public ImageAnalysis {
+ public:
+  std::optional<FeaturePrint> featurePrint(const std::string& path) override;
+
+  // The network's pooled activations for the image file at `path`, nothing when it cannot be
+  // decoded. For tools that study the embedding.
+  std::optional<std::vector<float>> pooledFeatures(const std::string& path);
+
+  bool ready() const { return network_.ready(); }
+
+ private:
+  EmbeddingNetwork network_;
+};
+
+// The network input for an 8-bit RGB image: the whole frame scaled to 224 x 224 by area
+// averaging, as 32-bit floats in [0, 1].
+cv::Mat networkInput(const cv::Mat& rgb8);
+
+}  // namespace velto

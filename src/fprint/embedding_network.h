@@ -1,0 +1,38 @@
+#pragma once
+// The pretrained image network built into the program: a MobileNetV2 trunk up to the expanded
+// features of block 13, averaged over the image.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace cv {
+class Mat;
+}
+
+namespace velto {
+
+inline constexpr int64_t NETWORK_INPUT_SIDE = 224;
+inline constexpr int64_t POOLED_FEATURES = 576;
+
+class EmbeddingNetwork {
+ public:
+  // Loads the built-in network once; a run keeps one instance for all its photos.
+  EmbeddingNetwork();
+  ~EmbeddingNetwork();
+  EmbeddingNetwork(const EmbeddingNetwork&) = delete;
+  EmbeddingNetwork& operator=(const EmbeddingNetwork&) = delete;
+
+  // True when the network loaded; a build whose model data is broken gives false.
+  bool ready() const;
+
+  // The POOLED_FEATURES averaged activations for `rgb`, a CV_32FC3 image of
+  // NETWORK_INPUT_SIDE squared pixels, RGB order, values in [0, 1]. Empty on failure.
+  std::vector<float> pooledFeatures(const cv::Mat& rgb);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velto

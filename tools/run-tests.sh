@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite twice: in the Release
+# build and in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/tools/install-deps.sh"
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" -j2
+(cd "$root/build" && ctest --output-on-failure -j2)
+
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_SANITIZE=ON \
+  -DVELTO_BENCH=OFF >/dev/null
+cmake --build "$root/build-asan" -j2
+# Leak checks stay off: OpenCV keeps its thread pool and caches until exit by design.
+(cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j2)
