@@ -1,0 +1,79 @@
+// The real velto-fprint and velto-fprint-embed on real photos.
+#include <gtest/gtest.h>
+
+#include "testing/test_support.h"
+
+namespace velto::testing {
+namespace {
+
+const std::string kFprint = VELTO_FPRINT_BIN;
+const std::string kReplay = VELTO_REPLAY_BIN;
+const std::string kEmbed = VELTO_EMBED_BIN;
+const std::string kExamples = VELTO_EXAMPLES;
+
+TEST(EmbedE2E, ExampleJobSplitsEachTimeGroupAtTheChangeOfSubject) {
+  // Bursts of one subject stay together; two subjects in one time group are split.
+  TempDir dir;
+  const ProgramResult r = runProgram(kFprint, {"job.json", dir.file("out.json")}, kExamples);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(readFile(dir.file("out.json")), R"({"groups":[1,1,1,2,2,2,3,3,4,4]})");
+}
+
+TEST(EmbedE2E, BrokenPhotosAreSkippedSilently) {
+  // A truncated JPEG, a text file named .jpg and a missing file inside the cat series: they
+  // get no print, the series around them still forms one group, and nothing is printed.
+  TempDir dir;
+  const std::string cat = readFile(kExamples + "/photos/cat_1.jpg");
+  writeFile(dir.file("cut.jpg"), cat.substr(0, 3000));
+  writeFile(dir.file("text.jpg"), "not an image\n");
+  const std::string p = kExamples + "/photos/";
+  writeFile(dir.file("job.json"),
+            jobText({p + "cat_1.jpg", dir.file("cut.jpg"), p + "cat_2.jpg", dir.file("text.jpg"),
+                     dir.file("missing.jpg"), p + "cat_3.jpg", p + "coffee_1.jpg",
+                     p + "coffee_2.jpg", p + "coffee_3.jpg"},
+                    {5, 5, 5, 5, 5, 5, 5, 5, 5}));
+  const ProgramResult r = runProgram(kFprint, {dir.file("job.json"), dir.file("out.json")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(dir.file("out.json")), R"({"groups":[1,1,1,1,1,1,2,2,2]})");
+}
+
+TEST(EmbedE2E, OnlyBrokenPhotosFailWithNoUsablePrint) {
+  TempDir dir;
+  writeFile(dir.file("text.jpg"), "not an image\n");
+  writeFile(dir.file("job.json"), jobText({dir.file("text.jpg"), dir.file("missing.heic")}, {1, 1}));
+  const ProgramResult r = runProgram(kFprint, {dir.file("job.json"), dir.file("out.json")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "no usable feature print among 2 photos (dims=-1)\n");
+  EXPECT_FALSE(exists(dir.file("out.json")));
+}
+
+TEST(EmbedE2E, StoredPrintsReplayToTheSameGroups) {
+  TempDir dir;
+  const std::string prints = dir.file("prints");
+  ProgramResult r = runProgram(kEmbed, {"job.json", prints}, kExamples);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find(prints + "/000009.print\t577\tphotos/rocket_2.jpg\n"), std::string::npos)
+      << r.out;
+  r = runProgram(kReplay, {prints + "/job.json", dir.file("replayed.json")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = runProgram(kFprint, {"job.json", dir.file("direct.json")}, kExamples);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("replayed.json")), readFile(dir.file("direct.json")));
+}
+
+TEST(EmbedE2E, EmbedReportsPhotosWithoutPrint) {
+  TempDir dir;
+  writeFile(dir.file("job.json"), jobText({dir.file("missing.jpg")}, {1}));
+  const ProgramResult r = runProgram(kEmbed, {dir.file("job.json"), dir.file("prints")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, dir.file("prints") + "/000000.print\t0\t" + dir.file("missing.jpg") + "\n");
+  EXPECT_FALSE(exists(dir.file("prints/000000.print")));
+  EXPECT_TRUE(exists(dir.file("prints/job.json")));
+}
+
+}  // namespace
+}  // namespace velto::testing

@@ -1,0 +1,149 @@
+// The built-in network and the prints it gives: agreement with the original network, stable
+// bits, and the same picture giving nearly the same print whatever its file format or stored
+// orientation.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <sstream>
+
+#include "decode_test_images.h"
+#include "fprint/embedding_analysis.h"
+#include "fprint/embedding_recipe.h"
+#include "fprint/feature_prints.h"
+#include "fprint/image_decode.h"
+#include "testing/test_support.h"
+
+namespace velto {
+namespace {
+
+const std::string kData = VELTO_TEST_DATA;
+const std::string kPhotos = VELTO_EXAMPLE_PHOTOS;
+
+EmbeddingAnalysis& analysis() {
+  static EmbeddingAnalysis instance;
+  return instance;
+}
+
+FeatureVector printOf(const std::string& path) {
+  const auto print = analysis().featurePrint(path);
+  return print ? decodePrint(*print) : FeatureVector{};
+}
+
+TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
+  ASSERT_TRUE(analysis().ready());
+  // Vectors recorded from the original framework on 224 x 224 photos (see data/net/README.md).
+  std::ifstream reference(kData + "/net/reference.txt");
+  int checked = 0;
+  for (std::string line; std::getline(reference, line);) {
+    std::istringstream fields(line);
+    std::string name;
+    fields >> name;
+    std::vector<double> want;
+    for (double x; fields >> x;) want.push_back(x);
+    const auto got = analysis().pooledFeatures(kData + "/net/" + name);
+    ASSERT_TRUE(got.has_value()) << name;
+    ASSERT_EQ(got->size(), want.size()) << name;
+    double maxRef = 0, maxDiff = 0;
+    for (size_t k = 0; k < want.size(); ++k) {
+      maxRef = std::max(maxRef, std::abs(want[k]));
+      maxDiff = std::max(maxDiff, std::abs(want[k] - (*got)[k]));
+    }
+    EXPECT_LT(maxDiff / maxRef, 1e-4) << name;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 3);
+}
+
+TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalAcrossInstancesAndThreadCounts) {
+  const std::string photo = kPhotos + "/coffee_2.jpg";
+  const FeatureVector first = printOf(photo);
+  ASSERT_EQ(static_cast<int64_t>(first.size()), POOLED_FEATURES + 1);
+  EXPECT_EQ(first.back(), PRINT_CONSTANT);
+  const int threads = cv::getNumThreads();
+  cv::setNumThreads(1);
+  EmbeddingAnalysis single;
+  const auto print = single.featurePrint(photo);
+  cv::setNumThreads(threads);
+  ASSERT_TRUE(print.has_value());
+  EXPECT_EQ(decodePrint(*print), first);  // exact float equality, element by element
+  EXPECT_EQ(printOf(photo), first);
+}
+
+TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
+  const FeatureVector v = printOf(kPhotos + "/cat_1.jpg");
+  ASSERT_EQ(static_cast<int64_t>(v.size()), POOLED_FEATURES + 1);
+  double sum = 0;
+  for (size_t k = 0; k + 1 < v.size(); ++k) sum += double{v[k]} * v[k];
+  EXPECT_NEAR(sum, 1.0, 1e-5);
+}
+
+float printDistance(const FeatureVector& a, const FeatureVector& b) {
+  return distance(normalized(a), normalized(b));
+}
+
+class EmbeddingFilesTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir;
+  cv::Mat upright = *decodeImage(kPhotos + "/cat_2.jpg", 10000);
+  FeatureVector reference = printOf(kPhotos + "/cat_2.jpg");
+  // How far apart two different scenes of the example are: the yardstick for "nearly equal".
+  float otherScene = printDistance(reference, printOf(kPhotos + "/coffee_1.jpg"));
+
+  FeatureVector printOfBytes(const std::string& name, const std::string& bytes) {
+    testing::writeFile(dir.file(name), bytes);
+    return printOf(dir.file(name));
+  }
+};
+
+TEST_F(EmbeddingFilesTest, EveryFormatYieldsNearlyTheSamePrint) {
+  ASSERT_GT(otherScene, 0.3f);
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"a.png", testing::encode(upright, ".png")},
+      {"a.webp", testing::encode(upright, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101})},
+      {"a.tif", testing::encode(upright, ".tiff")},
+      {"a.bmp", testing::encode(upright, ".bmp")},
+      {"a.jpg", testing::encode(upright, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95})}};
+  for (const bool avif : {false, true}) {
+    const auto heif = testing::encodeHeif(upright, avif);
+    ASSERT_TRUE(heif.has_value());
+    files.emplace_back(avif ? "a.avif" : "a.heic", *heif);
+  }
+  for (const auto& [name, bytes] : files) {
+    const FeatureVector v = printOfBytes(name, bytes);
+    ASSERT_EQ(static_cast<int64_t>(v.size()), POOLED_FEATURES + 1) << name;
+    EXPECT_LT(printDistance(v, reference), otherScene / 4) << name;
+  }
+}
+
+TEST_F(EmbeddingFilesTest, ExifRotatedJpegGivesNearlyTheUprightPrint) {
+  const std::string jpeg = testing::encode(upright, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95});
+  const FeatureVector plain = printOfBytes("upright.jpg", jpeg);
+  for (const int orientation : {3, 6, 8}) {
+    const cv::Mat stored = testing::storedForOrientation(upright, orientation);
+    const std::string rotated = testing::insertAfterSoi(
+        testing::encode(stored, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95}),
+        testing::exifApp1(orientation));
+    const FeatureVector v = printOfBytes("rotated.jpg", rotated);
+    EXPECT_LT(printDistance(v, plain), otherScene / 4) << orientation;
+    // Without the tag the same pixels look clearly different: the orientation matters.
+    const FeatureVector ignored = printOfBytes("untagged.jpg", testing::encode(stored, ".jpg"));
+    EXPECT_GT(printDistance(ignored, plain), 2 * printDistance(v, plain)) << orientation;
+  }
+}
+
+TEST_F(EmbeddingFilesTest, BrokenFilesGiveNoPrintAndPrintNothing) {
+  const std::string jpeg = testing::readFile(kPhotos + "/cat_1.jpg");
+  testing::CapturedOutput captured;
+  EXPECT_TRUE(printOfBytes("cut.jpg", jpeg.substr(0, jpeg.size() / 2)).empty());
+  EXPECT_TRUE(printOfBytes("text.jpg", "this is not an image\n").empty());
+  EXPECT_TRUE(printOf(dir.file("missing.jpg")).empty());
+  EXPECT_TRUE(printOf(dir.path()).empty());
+  EXPECT_EQ(captured.text(), "");
+}
+
+}  // namespace
+}  // namespace velto
