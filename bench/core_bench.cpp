@@ -39,7 +39,12 @@ void BM_GroupPhotos(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_GroupPhotos)->Args({100000, 1280})->Args({100000, 577})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GroupPhotos)
+    ->Args({100000, 1280})
+    ->Args({100000, 577})
+    ->Args({1000000, 1280})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -15,13 +15,13 @@ namespace {
 
 FeaturePrint floats(std::vector<float> v, size_t extraBytes = 0) {
   FeaturePrint p{ELEMENT_FLOAT32, std::vector<unsigned char>(v.size() * 4 + extraBytes, 0xAB)};
-  std::memcpy(p.data.data(), v.data(), v.size() * 4);
+  if (!v.empty()) std::memcpy(p.data.data(), v.data(), v.size() * 4);
   return p;
 }
 
 FeaturePrint doubles(std::vector<double> v, size_t extraBytes = 0) {
   FeaturePrint p{ELEMENT_FLOAT64, std::vector<unsigned char>(v.size() * 8 + extraBytes, 0xAB)};
-  std::memcpy(p.data.data(), v.data(), v.size() * 8);
+  if (!v.empty()) std::memcpy(p.data.data(), v.data(), v.size() * 8);
   return p;
 }
 

@@ -8,7 +8,8 @@ FeatureVector decodePrint(const FeaturePrint& print) {
   FeatureVector v;
   if (print.elementType == ELEMENT_FLOAT32) {
     v.resize(print.data.size() / sizeof(float));
-    std::memcpy(v.data(), print.data.data(), v.size() * sizeof(float));
+    // memcpy from an empty buffer is undefined even for zero bytes.
+    if (!v.empty()) std::memcpy(v.data(), print.data.data(), v.size() * sizeof(float));
   } else if (print.elementType == ELEMENT_FLOAT64) {
     const size_t count = print.data.size() / sizeof(double);
     v.resize(count);

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The speed benchmark: photos per second of the whole velto-fprint process on three kinds of
+# input, the cost per photo of each stage measured alone in the same run, peak memory, and a
+# peer (findimagedupes computing its own fingerprints of the same files) side by side.
+#
+#   bench/run.sh [SET_DIR]      SET_DIR defaults to ../shared/bench/dev beside the checkout
+#
+# Inputs: (a) the photos of the set's "merged" job, (b) 12-megapixel JPEGs and (c) HEICs made
+# from 24 of them with ImageMagick and heif-enc, once, cached in build/bench-cache.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+set_dir=$(realpath "${1:-$root/../shared/bench/dev}")
+"$root/tools/install-deps.sh" imagemagick libheif-examples findimagedupes time
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" -j2 --target velto-fprint velto-bench-stages >/dev/null
+fprint=$root/build/velto-fprint
+stages=$root/build/bench/velto-bench-stages
+cache=$root/build/bench-cache
+mkdir -p "$cache/jpeg12" "$cache/heic12"
+
+# A job over the given photo paths, all in one time group.
+write_job() {
+  local out=$1
+  shift
+  /usr/bin/python3 -c 'import json,sys; p=sys.argv[2:]; json.dump({"photos":p,"timeGroups":[1]*len(p)}, open(sys.argv[1],"w"))' "$out" "$@"
+}
+
+# (a) the real photos, as the set's merged job lists them, with absolute paths.
+/usr/bin/python3 - "$set_dir" "$cache/dev.json" <<'PY'
+import json, os, sys
+s = sys.argv[1]
+job = json.load(open(os.path.join(s, "jobs", "merged.json")))
+photos = [os.path.join(s, p) for p in job["photos"]]
+json.dump({"photos": photos, "timeGroups": job["timeGroups"]}, open(sys.argv[2], "w"))
+PY
+
+# (b), (c): 4000 x 3000 camera-sized versions, made once.
+mapfile -t sources < <(ls "$set_dir"/images/img_*.* | head -24)
+jpegs=() heics=()
+for src in "${sources[@]}"; do
+  name=$(basename "${src%.*}")
+  jpeg=$cache/jpeg12/$name.jpg heic=$cache/heic12/$name.heic
+  [[ -s $jpeg ]] || convert "$src" -auto-orient -resize '4000x3000^' -gravity center \
+    -extent 4000x3000 -quality 92 "$jpeg"
+  [[ -s $heic ]] || heif-enc -q 60 -o "$heic" "$jpeg" >/dev/null
+  jpegs+=("$jpeg") heics+=("$heic")
+done
+write_job "$cache/jpeg12.json" "${jpegs[@]}"
+write_job "$cache/heic12.json" "${heics[@]}"
+
+# Seconds of the best of three runs of a command, and its peak memory in MiB.
+best_of_three() {
+  local best="" t mem=0
+  for _ in 1 2 3; do
+    /usr/bin/time -f "%e %M" -o "$cache/time.txt" "$@" >/dev/null 2>&1 || true
+    read -r t m <"$cache/time.txt"
+    ((m > mem)) && mem=$m
+    if [[ -z $best ]] || (($(echo "$t < $best" | bc -l))); then best=$t; fi
+  done
+  echo "$best $((mem / 1024))"
+}
+
+printf '%-8s %6s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %7s\n' input photos "photos/s" "ms/photo" \
+  read decode resize network group "sum" "e2e/sum" "peer p/s" "ratio" "MiB"
+for kind in dev jpeg12 heic12; do
+  job=$cache/$kind.json
+  n=$(/usr/bin/python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["photos"]))' "$job")
+  read -r secs mem < <(best_of_three "$fprint" "$job" "$cache/out.json")
+  declare -A ms=()
+  while read -r name total per; do ms[$name]=$per; done < <("$stages" "$job" | grep -v -E '^(photos|setup)')
+  mapfile -t files < <(/usr/bin/python3 -c 'import json,sys; print("\n".join(json.load(open(sys.argv[1]))["photos"]))' "$job")
+  rm -f "$cache/peer.db"
+  read -r peer_secs _ < <(best_of_three findimagedupes -q -n -f "$cache/peer.db" -- "${files[@]}")
+  /usr/bin/python3 - "$kind" "$n" "$secs" "$peer_secs" "$mem" "${ms[read]}" "${ms[decode]}" \
+    "${ms[resize]}" "${ms[network]}" "${ms[grouping]}" <<'PY'
+import sys
+kind, n, secs, peer, mem = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), sys.argv[5]
+stage = [float(x) for x in sys.argv[6:11]]
+per = 1000 * secs / n
+total = sum(stage)
+pps, peer_pps = n / secs, n / peer
+print(f"{kind:<8} {n:6d} {pps:9.1f} {per:9.1f} " + " ".join(f"{x:8.2f}" for x in stage)
+      + f" {total:8.1f} {per / total:9.2f} {peer_pps:9.1f} {pps / peer_pps:7.1f} {mem:>7}")
+PY
+done
+echo "(stage columns: milliseconds per photo, each stage measured alone; sum: their total;"
+echo " e2e/sum: whole-process time per photo over that sum; peer: findimagedupes fingerprints;"
+echo " ratio: our photos/s over the peer's; MiB: peak resident memory of velto-fprint)"

@@ -1,0 +1,95 @@
+// velto-bench-stages <input.json>: the cost of each step of the analysis, per photo, measured
+// one step at a time over the photos of a job in this process: read the file, decode it,
+// scale and normalise it for the network, run the network; then scoring and grouping over all
+// the prints. Prints one line per stage: name, total milliseconds, milliseconds per photo.
+
+#include <chrono>
+#include <cstdio>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "fprint/embedding_analysis.h"
+#include "fprint/embedding_network.h"
+#include "fprint/embedding_recipe.h"
+#include "fprint/image_decode.h"
+#include "grouping/grouping.h"
+#include "job/job_file.h"
+#include "job/read_file.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: velto-bench-stages <input.json>\n");
+    return 1;
+  }
+  const velto::JobReadResult read = velto::readJob(argv[1]);
+  if (read.fault != velto::JobFault::kNone) return 1;
+  const auto& photos = read.job.photos;
+  const auto count = static_cast<double>(photos.size());
+
+  auto start = Clock::now();
+  velto::EmbeddingNetwork network;
+  const double setup = msSince(start);
+
+  std::vector<std::string> files(photos.size());
+  start = Clock::now();
+  for (size_t i = 0; i < photos.size(); ++i) {
+    std::string err;
+    velto::readRegularFile(photos[i], velto::MAX_READ_BYTES, &files[i], &err);
+  }
+  const double readMs = msSince(start);
+
+  std::vector<cv::Mat> images(photos.size());
+  start = Clock::now();
+  for (size_t i = 0; i < photos.size(); ++i) {
+    auto image = velto::decodeImageBytes(files[i], velto::DECODE_MIN_SHORT_SIDE);
+    if (image) images[i] = *image;
+  }
+  const double decodeMs = msSince(start);
+  files.clear();
+
+  std::vector<cv::Mat> inputs(photos.size());
+  start = Clock::now();
+  for (size_t i = 0; i < photos.size(); ++i) {
+    if (!images[i].empty()) inputs[i] = velto::networkInput(images[i]);
+  }
+  const double resizeMs = msSince(start);
+
+  std::vector<velto::FeatureVector> vectors(photos.size());
+  start = Clock::now();
+  for (size_t i = 0; i < photos.size(); ++i) {
+    if (inputs[i].empty()) continue;
+    const std::vector<float> pooled = network.pooledFeatures(inputs[i]);
+    if (!pooled.empty()) vectors[i] = velto::printFromPooled(pooled);
+  }
+  const double networkMs = msSince(start);
+
+  const int64_t dims = velto::POOLED_FEATURES + 1;
+  constexpr int kRepeats = 20;
+  start = Clock::now();
+  for (int r = 0; r < kRepeats; ++r) velto::groupPhotos(read.job.timeGroups, vectors, dims);
+  const double groupMs = msSince(start) / kRepeats;
+
+  std::printf("photos %zu\n", photos.size());
+  std::printf("setup %.2f\n", setup);
+  const struct {
+    const char* name;
+    double ms;
+  } stages[] = {{"read", readMs},
+                {"decode", decodeMs},
+                {"resize", resizeMs},
+                {"network", networkMs},
+                {"grouping", groupMs}};
+  for (const auto& s : stages) std::printf("%s %.2f %.3f\n", s.name, s.ms, s.ms / count);
+  return 0;
+}
