@@ -70,11 +70,11 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < photos.size(); ++i) {
     if (inputs[i].empty()) continue;
     const std::vector<float> pooled = network.pooledFeatures(inputs[i]);
-    if (!pooled.empty()) vectors[i] = velto::printFromPooled(pooled);
+    if (!pooled.empty()) vectors[i] = velto::printFromParts(pooled, velto::colourLayout(inputs[i]));
   }
   const double networkMs = msSince(start);
 
-  const int64_t dims = velto::POOLED_FEATURES + 1;
+  const int64_t dims = velto::PRINT_LENGTH;
   constexpr int kRepeats = 20;
   start = Clock::now();
   for (int r = 0; r < kRepeats; ++r) velto::groupPhotos(read.job.timeGroups, vectors, dims);

@@ -1,6 +1,9 @@
 // The real velto-fprint and velto-fprint-embed on real photos.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "fprint/embedding_recipe.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -56,7 +59,9 @@ TEST(EmbedE2E, StoredPrintsReplayToTheSameGroups) {
   ProgramResult r = runProgram(kEmbed, {"job.json", prints}, kExamples);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_NE(r.out.find(prints + "/000009.print\t577\tphotos/rocket_2.jpg\n"), std::string::npos)
+  const std::string length = std::to_string(PRINT_LENGTH);
+  EXPECT_NE(r.out.find(prints + "/000009.print\t" + length + "\tphotos/rocket_2.jpg\n"),
+            std::string::npos)
       << r.out;
   r = runProgram(kReplay, {prints + "/job.json", dir.file("replayed.json")});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -61,7 +61,7 @@ TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
 TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalAcrossInstancesAndThreadCounts) {
   const std::string photo = kPhotos + "/coffee_2.jpg";
   const FeatureVector first = printOf(photo);
-  ASSERT_EQ(static_cast<int64_t>(first.size()), POOLED_FEATURES + 1);
+  ASSERT_EQ(static_cast<int64_t>(first.size()), PRINT_LENGTH);
   EXPECT_EQ(first.back(), PRINT_CONSTANT);
   const int threads = cv::getNumThreads();
   cv::setNumThreads(1);
@@ -75,10 +75,43 @@ TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalAcrossInstancesAndThreadCounts) 
 
 TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
   const FeatureVector v = printOf(kPhotos + "/cat_1.jpg");
-  ASSERT_EQ(static_cast<int64_t>(v.size()), POOLED_FEATURES + 1);
-  double sum = 0;
-  for (size_t k = 0; k + 1 < v.size(); ++k) sum += double{v[k]} * v[k];
-  EXPECT_NEAR(sum, 1.0, 1e-5);
+  ASSERT_EQ(static_cast<int64_t>(v.size()), PRINT_LENGTH);
+  EXPECT_EQ(v.back(), PRINT_CONSTANT);
+  double network = 0, colour = 0;
+  for (int64_t k = 0; k < POOLED_FEATURES; ++k) network += double{v[k]} * v[k];
+  for (int64_t k = POOLED_FEATURES; k + 1 < PRINT_LENGTH; ++k) colour += double{v[k]} * v[k];
+  EXPECT_NEAR(network + colour, 1.0, 1e-5);
+  // Each part has unit length before the colour part is weighted, whatever the photo: the
+  // balance of content and colour is the same for every print.
+  const double w2 = double{COLOUR_WEIGHT} * COLOUR_WEIGHT;
+  EXPECT_NEAR(network, 1.0 / (1.0 + w2), 1e-5);
+  EXPECT_NEAR(colour, w2 / (1.0 + w2), 1e-5);
+}
+
+TEST(EmbeddingPrintTest, ColourLayoutCountsEachQuadrantInItsOwnBlock) {
+  // Four flat quadrants whose levels sit on both sides of the bin edges (64, 128, 192) and at
+  // the ends of the range, given as the network sees them (level / 255).
+  const int side = static_cast<int>(NETWORK_INPUT_SIDE), half = side / 2;
+  cv::Mat rgb8(side, side, CV_8UC3);
+  rgb8(cv::Rect(0, 0, half, half)).setTo(cv::Scalar(63, 64, 255));        // bins 0 1 3
+  rgb8(cv::Rect(half, 0, half, half)).setTo(cv::Scalar(64, 127, 128));    // bins 1 1 2
+  rgb8(cv::Rect(0, half, half, half)).setTo(cv::Scalar(191, 192, 0));     // bins 2 3 0
+  rgb8(cv::Rect(half, half, half, half)).setTo(cv::Scalar(255, 255, 0));  // bins 3 3 0
+  const std::vector<float> colour = colourLayout(networkInput(rgb8));
+  ASSERT_EQ(static_cast<int64_t>(colour.size()), COLOUR_FEATURES);
+  std::vector<float> want(colour.size(), 0.0f);
+  want[0 * 64 + 0 * 16 + 1 * 4 + 3] = 0.25f;
+  want[1 * 64 + 1 * 16 + 1 * 4 + 2] = 0.25f;
+  want[2 * 64 + 2 * 16 + 3 * 4 + 0] = 0.25f;
+  want[3 * 64 + 3 * 16 + 3 * 4 + 0] = 0.25f;
+  EXPECT_EQ(colour, want);
+
+  // Turned upside down the picture has the same colours in other places: another layout.
+  cv::Mat turned;
+  cv::flip(rgb8, turned, -1);
+  EXPECT_NE(colourLayout(networkInput(turned)), colour);
+  EXPECT_TRUE(colourLayout(cv::Mat(side, side, CV_8UC3, cv::Scalar(1, 2, 3))).empty());
+  EXPECT_TRUE(colourLayout(cv::Mat(side / 2, side / 2, CV_32FC3, cv::Scalar(0.5f))).empty());
 }
 
 float printDistance(const FeatureVector& a, const FeatureVector& b) {
@@ -114,7 +147,7 @@ TEST_F(EmbeddingFilesTest, EveryFormatYieldsNearlyTheSamePrint) {
   }
   for (const auto& [name, bytes] : files) {
     const FeatureVector v = printOfBytes(name, bytes);
-    ASSERT_EQ(static_cast<int64_t>(v.size()), POOLED_FEATURES + 1) << name;
+    ASSERT_EQ(static_cast<int64_t>(v.size()), PRINT_LENGTH) << name;
     EXPECT_LT(printDistance(v, reference), otherScene / 4) << name;
   }
 }

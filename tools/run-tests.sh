@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: in the Release
-# build and in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# build and in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" chromium chromium-driver dpkg-dev man-db
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j2
@@ -15,3 +15,8 @@ cmake --build "$root/build-asan" -j2
 # Leak checks stay off: OpenCV keeps its thread pool and caches until exit by design.
 (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2)
+
+# Then a minute of fuzzing per target, and every kept fuzzing finding replayed, with clang and
+# libFuzzer under the sanitizers (tools/fuzz-ci.sh; longer runs: tools/fuzz.sh).
+"$root/tools/install-deps.sh" clang libclang-rt-14-dev
+"$root/tools/fuzz-ci.sh" 60

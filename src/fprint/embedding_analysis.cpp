@@ -35,10 +35,22 @@ std::optional<std::vector<float>> EmbeddingAnalysis::pooledFeatures(const std::s
   return pooled;
 }
 
+std::optional<std::vector<float>> EmbeddingAnalysis::colourFeatures(const std::string& path) {
+  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  if (!image) return std::nullopt;
+  std::vector<float> colour = colourLayout(networkInput(*image));
+  if (colour.empty()) return std::nullopt;
+  return colour;
+}
+
 std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& path) {
-  const auto pooled = pooledFeatures(path);
-  if (!pooled) return std::nullopt;
-  const FeatureVector v = printFromPooled(*pooled);
+  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  if (!image) return std::nullopt;
+  const cv::Mat input = networkInput(*image);
+  const std::vector<float> pooled = network_.pooledFeatures(input);
+  const std::vector<float> colour = colourLayout(input);
+  if (pooled.empty() || colour.empty()) return std::nullopt;
+  const FeatureVector v = printFromParts(pooled, colour);
   FeaturePrint print;
   print.elementType = ELEMENT_FLOAT32;
   print.data.resize(v.size() * sizeof(float));

@@ -17,8 +17,8 @@ namespace velto {
 inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
 
 // Feature prints from the built-in network: decode (format told by content, orientation
-// applied), scale the whole frame to 224 x 224, one forward pass, then printFromPooled.
-// Prints are 32-bit floats (type 1) of POOLED_FEATURES + 1 elements.
+// applied), scale the whole frame to 224 x 224, one forward pass and the colour layout of that
+// input, then printFromParts. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
 class EmbeddingAnalysis final : public ImageAnalysis {
  public:
   std::optional<FeaturePrint> featurePrint(const std::string& path) override;
@@ -26,6 +26,10 @@ class EmbeddingAnalysis final : public ImageAnalysis {
   // The network's pooled activations for the image file at `path`, nothing when it cannot be
   // decoded. For tools that study the embedding.
   std::optional<std::vector<float>> pooledFeatures(const std::string& path);
+
+  // The colour layout (colourLayout) of the image file at `path`, nothing when it cannot be
+  // decoded. For tools that study the embedding.
+  std::optional<std::vector<float>> colourFeatures(const std::string& path);
 
   bool ready() const { return network_.ready(); }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The pretrained image network built into the program: a MobileNetV2 trunk up to the expanded
-// features of block 13, averaged over the image.
+// The pretrained image network built into the program: a MobileNetV2 trunk up to the output of
+// block 15 (160 channels on a 7 x 7 grid), averaged over the image.
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +13,7 @@ class Mat;
 namespace velto {
 
 inline constexpr int64_t NETWORK_INPUT_SIDE = 224;
-inline constexpr int64_t POOLED_FEATURES = 576;
+inline constexpr int64_t POOLED_FEATURES = 160;
 
 class EmbeddingNetwork {
  public:

@@ -161,9 +161,11 @@ std::optional<ImageSize> readDeclaredSize(std::string_view bytes, ImageFormat fo
 }
 
 bool acceptableSize(ImageSize size) {
-  // Each side is below 2^32 wherever it comes from, so the product cannot overflow.
-  return size.width >= 1 && size.height >= 1 && size.width <= (int64_t{1} << 32) &&
-         size.height <= (int64_t{1} << 32) && size.width * size.height <= MAX_IMAGE_PIXELS;
+  // Headers declare sides of up to 2^32 - 1, whose product overflows 64 bits; each side is
+  // therefore bounded by the pixel limit first (the other side is at least 1), which keeps the
+  // product below 2^56.
+  return size.width >= 1 && size.height >= 1 && size.width <= MAX_IMAGE_PIXELS &&
+         size.height <= MAX_IMAGE_PIXELS && size.width * size.height <= MAX_IMAGE_PIXELS;
 }
 
 }  // namespace velto

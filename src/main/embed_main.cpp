@@ -20,6 +20,7 @@
 #include "job/atomic_write.h"
 #include "job/job_file.h"
 #include "main/fail.h"
+#include "main/flow.h"
 #include "main/messages.h"
 
 namespace {
@@ -63,14 +64,7 @@ int main(int argc, char** argv) {
   const std::string folder = argv[2];
 
   const JobReadResult read = readJob(inputPath);
-  if (read.fault == JobFault::kUnreadable) fail(messages::couldNotRead(inputPath));
-  if (read.fault == JobFault::kNotAnObject) fail(messages::notAJsonObject(inputPath));
-  if (read.fault == JobFault::kBadPhotos) fail(messages::badPhotos());
-  if (read.fault == JobFault::kBadTimeGroups) fail(messages::badTimeGroups());
-  if (read.fault == JobFault::kLengthsDiffer) {
-    fail(messages::lengthsDiffer(static_cast<int64_t>(read.job.photos.size()),
-                                 read.timeGroupsCount));
-  }
+  if (read.fault != JobFault::kNone) failJob(read, inputPath);
   if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
     fail(messages::couldNotWrite(folder, std::strerror(errno)));
   }

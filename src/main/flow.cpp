@@ -1,22 +1,19 @@
 #include "main/flow.h"
 
+#include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "fprint/feature_prints.h"
 #include "fprint/usable.h"
-#include "grouping/grouping.h"
 #include "job/atomic_write.h"
-#include "job/job_file.h"
 #include "job/result_file.h"
 #include "main/fail.h"
 #include "main/messages.h"
 
 namespace velto {
 
-namespace {
-
-[[noreturn]] void failJob(const JobReadResult& read, const std::string& inputPath) {
+void failJob(const JobReadResult& read, const std::string& inputPath) {
   switch (read.fault) {
     case JobFault::kUnreadable:
       fail(messages::couldNotRead(inputPath));
@@ -34,6 +31,8 @@ namespace {
                                read.timeGroupsCount));
 }
 
+namespace {
+
 // The one place that touches the result file; the run ends with status 0 after it.
 void writeGroups(const std::vector<int64_t>& groups, const std::string& outputPath) {
   const std::string text = encodeGroups(groups);
@@ -45,6 +44,41 @@ void writeGroups(const std::vector<int64_t>& groups, const std::string& outputPa
 
 }  // namespace
 
+GroupedJob groupJob(const std::string& inputPath, const AnalysisFactory& makeAnalysis) {
+  using Clock = std::chrono::steady_clock;
+  const auto secondsSince = [](Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+
+  // Read and validate the job; the photo paths go to the feature prints only.
+  JobReadResult read = readJob(inputPath);
+  if (read.fault != JobFault::kNone) failJob(read, inputPath);
+  GroupedJob out;
+  out.job = std::move(read.job);
+  const std::vector<int64_t>& timeGroups = out.job.timeGroups;
+  const auto n = static_cast<int64_t>(timeGroups.size());
+
+  // One feature print per photo, in order; a photo that cannot be analysed keeps none. A job
+  // without photos sets up no image analysis at all.
+  const Clock::time_point printStart = Clock::now();
+  if (n > 0) {
+    const std::unique_ptr<ImageAnalysis> analysis = makeAnalysis();
+    out.prints = extractFeaturePrints(out.job.photos, *analysis);
+  }
+  out.printSeconds = secondsSince(printStart);
+
+  // Dated photos without a single usable print cannot be grouped by looks.
+  const Clock::time_point groupStart = Clock::now();
+  if (checkUsable(timeGroups, out.prints.vectors, out.prints.dims).fails()) {
+    fail(messages::noUsableFeaturePrint(n, out.prints.dims));
+  }
+
+  // Scores, threshold, cuts and numbering: the pure grouping core (empty for an empty job).
+  out.grouping = groupPhotos(timeGroups, out.prints.vectors, out.prints.dims);
+  out.groupSeconds = secondsSince(groupStart);
+  return out;
+}
+
 int runFprint(int argc, const char* const* argv, const AnalysisFactory& makeAnalysis) {
   // Exactly two arguments; the program's own name is never shown.
   const std::vector<std::string> args(argv, argv + argc);
@@ -52,32 +86,10 @@ int runFprint(int argc, const char* const* argv, const AnalysisFactory& makeAnal
   const std::string& inputPath = args[1];
   const std::string& outputPath = args[2];
 
-  // Read and validate the job; the photo paths go to the feature prints only.
-  const JobReadResult read = readJob(inputPath);
-  if (read.fault != JobFault::kNone) failJob(read, inputPath);
-  const std::vector<int64_t>& timeGroups = read.job.timeGroups;
-  const auto n = static_cast<int64_t>(timeGroups.size());
-
-  // A job without photos is answered at once, without setting up any image analysis.
-  if (n == 0) {
-    writeGroups({}, outputPath);
-    return 0;
-  }
-
-  // One feature print per photo, in order; a photo that cannot be analysed keeps none.
-  const std::unique_ptr<ImageAnalysis> analysis = makeAnalysis();
-  const FeaturePrints prints = extractFeaturePrints(read.job.photos, *analysis);
-
-  // Dated photos without a single usable print cannot be grouped by looks.
-  if (checkUsable(timeGroups, prints.vectors, prints.dims).fails()) {
-    fail(messages::noUsableFeaturePrint(n, prints.dims));
-  }
-
-  // Scores, threshold, cuts and numbering: the pure grouping core.
-  const Grouping grouping = groupPhotos(timeGroups, prints.vectors, prints.dims);
+  const GroupedJob grouped = groupJob(inputPath, makeAnalysis);
 
   // Replace the result file all at once.
-  writeGroups(grouping.groups, outputPath);
+  writeGroups(grouped.grouping.groups, outputPath);
   return 0;
 }
 

@@ -4,6 +4,8 @@ namespace velto::messages {
 
 std::string usage() { return "usage: velto-fprint <input.json> <output.json>"; }
 
+std::string reportUsage() { return "usage: velto-fprint-report <input.json> <report.html>"; }
+
 std::string couldNotRead(const std::string& inputPath) { return "could not read " + inputPath; }
 
 std::string notAJsonObject(const std::string& inputPath) {

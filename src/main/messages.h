@@ -8,6 +8,7 @@
 namespace velto::messages {
 
 std::string usage();
+std::string reportUsage();  // velto-fprint-report's own command line
 std::string couldNotRead(const std::string& inputPath);
 std::string notAJsonObject(const std::string& inputPath);
 std::string badPhotos();

@@ -1,9 +1,9 @@
 #!/usr/bin/env node
-// Runs the original tfjs MobileNetV2 from nsfwjs, cut at block_13_expand_relu
+// Runs the original tfjs MobileNetV2 from nsfwjs, cut at block_15_add
 // and averaged over height and width, on 224x224 RGB PNG files, and prints
 // one line per image:
 //
-//   <file name> <v0> <v1> ... <v575>
+//   <file name> <v0> <v1> ... <v159>
 //
 // with each value to 9 significant digits.  These lines are the reference
 // vectors that the converted ONNX trunk (and the C++ code running it) are
@@ -21,7 +21,7 @@ require('@tensorflow/tfjs-backend-cpu');
 const tfl = require('@tensorflow/tfjs-layers');
 const { PNG } = require('pngjs');
 
-const LAYER = 'block_13_expand_relu';
+const LAYER = 'block_15_add';
 const SIZE = 224;
 
 function die(msg) {

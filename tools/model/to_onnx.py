@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Turn the extracted Keras MobileNetV2 (see extract.js) into an ONNX graph.
 
-The graph is cut at one layer (block_13_expand_relu by default) and ends in a
-global average pool, so it maps a 1x3x224x224 RGB image in [0, 1] to one
-feature vector.  It is written for OpenCV's dnn ONNX importer (4.6), which
-dictates the shape of the graph:
+The graph is cut at one layer (block_15_add by default: the output of block
+15, 160 channels at 7 x 7) and ends in a global average pool, so it maps a
+1x3x224x224 RGB image in [0, 1] to one feature vector.  It is written for
+OpenCV's dnn ONNX importer (4.6), which dictates the shape of the graph:
 
   * opset 9: Clip carries min/max as attributes, Pad carries pads as an
     attribute;
@@ -330,7 +330,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("extracted", help="directory written by extract.js")
     ap.add_argument("output", help="ONNX file to write (replaced atomically)")
-    ap.add_argument("--layer", default="block_13_expand_relu", help="last Keras layer kept")
+    ap.add_argument("--layer", default="block_15_add", help="last Keras layer kept")
     ap.add_argument("--input-name", default="input")
     ap.add_argument("--output-name", default="features")
     args = ap.parse_args()

@@ -1,14 +1,36 @@
-// velto-fprint-refmean <list.txt>: the mean pooled activations of the photos listed (one path
-// a line), written as the C++ source of REFERENCE_MEAN on standard output. The mean is summed
-// in double precision in list order and rounded once, so a rerun gives the same file.
+// velto-fprint-refmean <list.txt>: the means over the photos listed (one path a line) of both
+// parts of the print, written as the C++ source of REFERENCE_MEAN (pooled activations) and
+// REFERENCE_COLOUR_MEAN (square roots of the colour layout) on standard output. The means are
+// summed in double precision in list order and rounded once, so a rerun gives the same file.
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "fprint/embedding_analysis.h"
 #include "fprint/embedding_network.h"
+#include "fprint/embedding_recipe.h"
+
+namespace {
+
+void printArray(const char* name, const std::vector<double>& sum, int64_t count) {
+  std::printf("const float %s[%zu] = {\n", name, sum.size());
+  for (size_t k = 0; k < sum.size(); ++k) {
+    const auto mean = static_cast<float>(sum[k] / static_cast<double>(count));
+    // A colour no reference photo has gives 0, which needs a point to take the f suffix.
+    char literal[32];
+    std::snprintf(literal, sizeof literal, "%.9g", static_cast<double>(mean));
+    std::printf("%s%s%sf,%s", k % 6 == 0 ? "    " : " ", literal,
+                std::strpbrk(literal, ".en") ? "" : ".0",
+                k % 6 == 5 || k + 1 == sum.size() ? "\n" : "");
+  }
+  std::printf("};\n");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -17,16 +39,20 @@ int main(int argc, char** argv) {
   }
   std::ifstream list(argv[1]);
   std::vector<double> sum(velto::POOLED_FEATURES, 0.0);
+  std::vector<double> colourSum(velto::COLOUR_FEATURES, 0.0);
   velto::EmbeddingAnalysis analysis;
   int64_t count = 0;
   for (std::string path; std::getline(list, path);) {
     if (path.empty()) continue;
     const auto pooled = analysis.pooledFeatures(path);
-    if (!pooled) {
+    const auto colour = analysis.colourFeatures(path);
+    if (!pooled || !colour) {
       std::fprintf(stderr, "velto-fprint-refmean: cannot analyse %s\n", path.c_str());
       return 1;
     }
     for (size_t k = 0; k < sum.size(); ++k) sum[k] += (*pooled)[k];
+    // The recipe compares square roots of the colour fractions, so their mean is wanted.
+    for (size_t k = 0; k < colourSum.size(); ++k) colourSum[k] += std::sqrt((*colour)[k]);
     ++count;
   }
   if (count == 0) {
@@ -34,16 +60,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf(
-      "// Mean pooled activations of the %lld reference photographs listed in\n"
-      "// tools/refmean/photos.txt, written by velto-fprint-refmean (see tools/refmean).\n"
-      "#include \"fprint/embedding_recipe.h\"\n\nnamespace velto {\n\n"
-      "const float REFERENCE_MEAN[576] = {\n",
+      "// Means over the %lld reference photographs listed in tools/refmean/photos.txt, written\n"
+      "// by velto-fprint-refmean (see tools/refmean): the pooled activations, and the square\n"
+      "// roots of the colour layout.\n"
+      "#include \"fprint/embedding_recipe.h\"\n\nnamespace velto {\n\n",
       static_cast<long long>(count));
-  for (size_t k = 0; k < sum.size(); ++k) {
-    const auto mean = static_cast<float>(sum[k] / static_cast<double>(count));
-    std::printf("%s%.9gf,%s", k % 6 == 0 ? "    " : " ", static_cast<double>(mean),
-                k % 6 == 5 ? "\n" : "");
-  }
-  std::printf("};\n\n}  // namespace velto\n");
+  printArray("REFERENCE_MEAN", sum, count);
+  std::printf("\n");
+  printArray("REFERENCE_COLOUR_MEAN", colourSum, count);
+  std::printf("\n}  // namespace velto\n");
   return 0;
 }

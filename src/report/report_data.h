@@ -1,0 +1,70 @@
+#pragma once
+// Everything the report page shows about one grouped job, gathered before any HTML is made.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fprint/feature_prints.h"
+#include "grouping/grouping.h"
+#include "job/job_file.h"
+#include "report/thumbnails.h"
+
+namespace velto {
+
+// What became of a photo's print.
+enum class PrintState {
+  kUsable,       // dated, with a print of the common length: it takes part in the scores
+  kUnused,       // a print of the common length, but the photo is undated, so it is not scored
+  kNone,         // no print: the file could not be analysed
+  kOtherLength,  // a print of another length than the first one, so it is ignored
+};
+
+struct PhotoEntry {
+  std::string path;       // as written in the job
+  int64_t timeGroup = 0;  // as read; 0 or less: undated
+  int64_t group = 0;      // the result; 0 for undated photos
+  PrintState print = PrintState::kNone;
+  std::optional<Thumbnail> thumbnail;  // nothing when the file could not be decoded
+};
+
+// The gap between photo i and photo i + 1.
+struct GapEntry {
+  float score = 0.0f;            // boundary score D[i]
+  bool timeGroupChange = false;  // a new time group, or dated next to undated
+  bool calibrates = false;       // a change between touching runs: its score sets the threshold
+  bool cut = false;              // an accepted cut
+};
+
+struct StageSeconds {
+  double prints = 0;     // decoding and the network
+  double grouping = 0;   // usable check, scores, threshold, cuts, numbering
+  double rendering = 0;  // thumbnails and the page
+};
+
+struct ReportData {
+  std::string jobPath;
+  std::vector<PhotoEntry> photos;
+  std::vector<GapEntry> gaps;  // photos.size() - 1 of them (none for fewer than two photos)
+  int64_t datedPhotos = 0;
+  int64_t printsHad = 0;  // photos with any print
+  int64_t usablePrints = 0;
+  int64_t dims = -1;
+  int64_t scoresForThreshold = 0;
+  float tSplit = 0.0f;
+  bool tSplitIsDefault = false;  // too few time-group changes to take a median
+  int64_t groupsMade = 0;        // numbered groups, not counting undated photos
+  StageSeconds seconds;
+};
+
+// The thumbnail of every photo, in order (see makeThumbnail).
+std::vector<std::optional<Thumbnail>> makeThumbnails(const std::vector<std::string>& photos);
+
+// Gathers the page's content. Requires job.photos, job.timeGroups, prints.vectors,
+// grouping.groups and thumbnails to have one entry per photo, as groupPhotos leaves them.
+ReportData collectReportData(const std::string& jobPath, const Job& job,
+                             const FeaturePrints& prints, const Grouping& grouping,
+                             std::vector<std::optional<Thumbnail>> thumbnails);
+
+}  // namespace velto

@@ -1,0 +1,318 @@
+// The real programs on hostile photos and hostile job files: nothing crashes, hangs, prints or
+// runs out of memory, and the answer is the documented one.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <sstream>
+
+#include "decode_test_images.h"
+#include "testing/measured_run.h"
+#include "testing/test_support.h"
+
+namespace velto::testing {
+namespace {
+
+const std::string kFprint = VELTO_FPRINT_BIN;
+const std::string kReplay = VELTO_REPLAY_BIN;
+const std::string kEmbed = VELTO_EMBED_BIN;
+const std::string kPhotos = std::string(VELTO_EXAMPLES) + "/photos/";
+
+// The bound on the peak memory of a whole run over hostile photos, as stated in the README.
+// A decode may legitimately need up to about 3 GiB for a real 256-megapixel picture; none of
+// these files holds one, so staying far below shows that no header was believed.
+constexpr int64_t kPeakMemoryBound = int64_t{3} << 29;  // 1.5 GiB
+// Far more than any of these runs needs; reaching it means a hang.
+constexpr double kTimeLimitSeconds = 300;
+
+// A JPEG's bytes up to and including its start-of-scan header, then `n` bytes of noise that
+// hold no 0xFF, so that no marker, and in particular no end marker, ever follows.
+std::string jpegHeaderThenNoise(const std::string& jpeg, size_t n) {
+  const size_t sos = jpeg.find("\xFF\xDA");
+  const size_t length = static_cast<unsigned char>(jpeg[sos + 2]) * 256 +
+                        static_cast<unsigned char>(jpeg[sos + 3]);
+  std::string out = jpeg.substr(0, sos + 2 + length);
+  cv::RNG rng(7);
+  for (size_t i = 0; i < n; ++i) out += static_cast<char>(rng.uniform(0, 255));
+  return out;
+}
+
+// All bytes of a string literal, NUL bytes included.
+template <size_t N>
+std::string withNul(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+// Every hostile photo by name, with the good photos they are mixed with.
+class HostilePhotosE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string cat = readFile(kPhotos + "cat_1.jpg");
+    ASSERT_GT(cat.size(), 10000u);
+    add("empty.jpg", "");
+    for (const size_t cut : {size_t{2}, size_t{300}, cat.size() / 3, cat.size() / 2,
+                             cat.size() - 100, cat.size() - 2}) {
+      add("cut-" + std::to_string(cut) + ".jpg", cat.substr(0, cut));
+    }
+    add("noise-after-header.jpg", jpegHeaderThenNoise(cat, 30000));
+    add("png-100000x100000.png", pngHeaderOnly(100000, 100000));
+    add("tiff-1000000x1000000.tiff", rawTiff(quadrantPicture(16, 16), 1, 1000000, 1000000));
+    const std::optional<std::string> heic = encodeHeif(quadrantPicture(128, 96), false);
+    ASSERT_TRUE(heic);
+    add("heic-cut-in-half.heic", heic->substr(0, heic->size() / 2));
+    std::string heicNoMeta = *heic;
+    const size_t meta = heicNoMeta.find("meta");
+    ASSERT_NE(meta, std::string::npos);
+    heicNoMeta.replace(meta, 4, "free");  // the item boxes are gone, the rest intact
+    add("heic-without-meta.heic", heicNoMeta);
+
+    std::filesystem::create_directory(dir.file("folder.jpg"));
+    hostile.push_back(dir.file("folder.jpg"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0600), 0);
+    hostile.push_back(dir.file("fifo.jpg"));
+    hostile.push_back("/dev/zero");
+    std::filesystem::create_symlink(dir.file("loop-b.jpg"), dir.file("loop-a.jpg"));
+    std::filesystem::create_symlink(dir.file("loop-a.jpg"), dir.file("loop-b.jpg"));
+    hostile.push_back(dir.file("loop-a.jpg"));
+
+    // A real photo stored as PNG under a JPEG name: told by content, so it gets a print.
+    const cv::Mat decoded = cv::imdecode(cv::Mat(1, static_cast<int>(cat.size()), CV_8U,
+                                                 const_cast<char*>(cat.data())),
+                                         cv::IMREAD_COLOR);
+    ASSERT_FALSE(decoded.empty());
+    std::vector<unsigned char> png;
+    ASSERT_TRUE(cv::imencode(".png", decoded, png));
+    writeFile(dir.file("png-named.jpg"), std::string(png.begin(), png.end()));
+  }
+
+  void add(const std::string& name, const std::string& bytes) {
+    writeFile(dir.file(name), bytes);
+    hostile.push_back(dir.file(name));
+  }
+
+  TempDir dir;
+  std::vector<std::string> hostile;
+};
+
+// velto-fprint-embed lists the element count of every photo's print: 0 for each hostile photo,
+// the full 417 for the good photo and for the PNG with a JPEG name.
+TEST_F(HostilePhotosE2E, EveryHostilePhotoGetsNoPrintAndNothingIsPrinted) {
+  std::vector<std::string> photos = {kPhotos + "cat_1.jpg"};
+  photos.insert(photos.end(), hostile.begin(), hostile.end());
+  photos.push_back(dir.file("png-named.jpg"));
+  writeFile(dir.file("job.json"), jobText(photos, std::vector<long long>(photos.size(), 1)));
+
+  const MeasuredRun r =
+      runMeasured(kEmbed, {dir.file("job.json"), dir.file("prints")}, kTimeLimitSeconds);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::istringstream lines(r.out);
+  std::string printFile;
+  std::string count;
+  std::string photo;
+  size_t listed = 0;
+  while (std::getline(lines, printFile, '\t') && std::getline(lines, count, '\t') &&
+         std::getline(lines, photo)) {
+    ASSERT_LT(listed, photos.size());
+    EXPECT_EQ(photo, photos[listed]);
+    const bool good = listed == 0 || listed + 1 == photos.size();
+    EXPECT_EQ(count, good ? "417" : "0") << photo;
+    ++listed;
+  }
+  EXPECT_EQ(listed, photos.size()) << r.out;
+  EXPECT_LT(r.peakRssBytes, kPeakMemoryBound);
+  std::printf("[ measured ] embed over %zu hostile photos: %.1f s, peak %lld MiB\n", hostile.size(),
+              r.seconds, static_cast<long long>(r.peakRssBytes >> 20));
+}
+
+// Each hostile photo alone in a time group of its own between good photos: the job succeeds
+// with one group per time group, as if the hostile photos were merely missing, and the whole
+// run over every hostile photo stays within the memory bound.
+TEST_F(HostilePhotosE2E, JobOfHostilePhotosBetweenGoodOnesSucceedsQuietlyInBoundedMemory) {
+  std::vector<std::string> photos = {kPhotos + "cat_1.jpg", kPhotos + "cat_2.jpg"};
+  std::vector<long long> timeGroups = {1, 1};
+  std::string expected = "1,1";
+  long long group = 1;
+  for (const std::string& h : hostile) {
+    photos.push_back(h);
+    timeGroups.push_back(++group);
+    expected += "," + std::to_string(group);
+  }
+  photos.push_back(kPhotos + "cat_3.jpg");
+  timeGroups.push_back(++group);
+  expected += "," + std::to_string(group);
+  writeFile(dir.file("job.json"), jobText(photos, timeGroups));
+
+  const MeasuredRun r =
+      runMeasured(kFprint, {dir.file("job.json"), dir.file("out.json")}, kTimeLimitSeconds);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(readFile(dir.file("out.json")), "{\"groups\":[" + expected + "]}");
+  EXPECT_LT(r.peakRssBytes, kPeakMemoryBound);
+  std::printf("[ measured ] velto-fprint over %zu hostile photos: %.1f s, peak %lld MiB\n",
+              hostile.size(), r.seconds, static_cast<long long>(r.peakRssBytes >> 20));
+}
+
+// A photo the program may not read is skipped like any other broken one.
+TEST(HostilePhotoPermissionsE2E, UnreadablePhotoGetsNoPrint) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempDir dir;
+  writeFile(dir.file("locked.jpg"), readFile(kPhotos + "cat_1.jpg"));
+  ::chmod(dir.file("locked.jpg").c_str(), 0);
+  writeFile(dir.file("job.json"), jobText({dir.file("locked.jpg")}, {1}));
+  const ProgramResult r = runProgram(kEmbed, {dir.file("job.json"), dir.file("prints")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, dir.file("prints") + "/000000.print\t0\t" + dir.file("locked.jpg") + "\n");
+}
+
+class HostileJobsE2E : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string job = dir.file("job.json");
+  std::string out = dir.file("out.json");
+
+  MeasuredRun run(const std::string& program, const std::string& jobBytes) {
+    writeFile(job, jobBytes);
+    const MeasuredRun r = runMeasured(program, {job, out}, kTimeLimitSeconds);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.out, "");
+    return r;
+  }
+  void expectNotAnObject(const MeasuredRun& r) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, job + " is not a JSON object\n");
+    EXPECT_FALSE(exists(out));
+  }
+  void expectGroups(const MeasuredRun& r, const std::string& groups) {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile(out), "{\"groups\":[" + groups + "]}");
+  }
+};
+
+// A million levels of nesting neither overflow the stack nor exhaust memory: refused when
+// the top is no object or the text is cut short, and ignored inside an unknown key.
+TEST_F(HostileJobsE2E, MillionLevelsOfNesting) {
+  const int64_t depth = 1000000;
+  const std::string open(depth, '[');
+  const std::string close(depth, ']');
+  expectNotAnObject(run(kFprint, open + close));
+  expectNotAnObject(run(kFprint, R"({"photos":[],"timeGroups":[],"x":)" + open));
+  const MeasuredRun r = run(kFprint, "{\"x\":" + open + close +
+                                         R"(,"photos":["a.jpg"],"timeGroups":[0]})");
+  expectGroups(r, "0");
+  EXPECT_LT(r.peakRssBytes, kPeakMemoryBound);
+}
+
+// 64 MiB of empty and of nested arrays under keys the job does not use: read and dropped as
+// they go by, instead of being built into gigabytes of document tree.
+TEST_F(HostileJobsE2E, HugeUnusedContentTakesLittleMemory) {
+  const int64_t half = int64_t{32} << 20;
+  std::string text = "{\"empties\":[[]";
+  text.reserve(static_cast<size_t>(2 * half + 100));
+  while (static_cast<int64_t>(text.size()) < half) text += ",[]";
+  text += "],\"nested\":";
+  const int64_t depth = half / 2;
+  text += std::string(static_cast<size_t>(depth), '[') + std::string(static_cast<size_t>(depth), ']');
+  text += R"(,"photos":["a.jpg"],"timeGroups":[-3]})";
+  const MeasuredRun r = run(kFprint, text);
+  expectGroups(r, "0");
+  EXPECT_LT(r.peakRssBytes, int64_t{768} << 20);
+  std::printf("[ measured ] 64 MiB of unused arrays: %.1f s, peak %lld MiB\n", r.seconds,
+              static_cast<long long>(r.peakRssBytes >> 20));
+}
+
+// A million undated photos: every one gets group 0, in reasonable time.
+TEST_F(HostileJobsE2E, MillionUndatedPhotos) {
+  const int64_t n = 1000000;
+  std::string text = "{\"photos\":[";
+  for (int64_t i = 0; i < n; ++i) text += i ? ",\"missing.jpg\"" : "\"missing.jpg\"";
+  text += "],\"timeGroups\":[";
+  std::string zeros;
+  for (int64_t i = 0; i < n; ++i) zeros += i ? ",0" : "0";
+  const MeasuredRun r = run(kFprint, text + zeros + "]}");
+  expectGroups(r, zeros);
+  EXPECT_LT(r.seconds, 120);
+  std::printf("[ measured ] 1000000 undated photos: %.1f s, peak %lld MiB\n", r.seconds,
+              static_cast<long long>(r.peakRssBytes >> 20));
+}
+
+// A million dated photos that all fail to open: the no-usable-print failure, in reasonable
+// time, and no result file.
+TEST_F(HostileJobsE2E, MillionDatedMissingPhotos) {
+  const int64_t n = 1000000;
+  std::string text = "{\"photos\":[";
+  for (int64_t i = 0; i < n; ++i) text += (i ? ",\"" : "\"") + dir.file("no/such.jpg") + "\"";
+  text += "],\"timeGroups\":[";
+  for (int64_t i = 0; i < n; ++i) text += i ? ",1" : "1";
+  const MeasuredRun r = run(kFprint, text + "]}");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "no usable feature print among 1000000 photos (dims=-1)\n");
+  EXPECT_FALSE(exists(out));
+  EXPECT_LT(r.seconds, 120);
+  std::printf("[ measured ] 1000000 dated missing photos: %.1f s, peak %lld MiB\n", r.seconds,
+              static_cast<long long>(r.peakRssBytes >> 20));
+}
+
+// Text that is not strict UTF-8 JSON, wherever the fault sits, is no JSON object at all.
+TEST_F(HostileJobsE2E, InvalidUtf8AndNulBytesAreNotAJsonObject) {
+  for (const std::string& bytes : {
+           std::string("{\"photos\":[\"\xC0\xAF.jpg\"],\"timeGroups\":[0]}"),    // overlong '/'
+           std::string("{\"photos\":[\"\xED\xA0\x80.jpg\"],\"timeGroups\":[0]}"),  // surrogate
+           std::string("{\"photos\":[\"\xF4\x90\x80\x80\"],\"timeGroups\":[0]}"),  // > U+10FFFF
+           std::string("{\"photos\":[\"a\xE2\x82\"],\"timeGroups\":[0]}"),         // cut short
+           std::string("{\"photos\":[\"\\ud800.jpg\"],\"timeGroups\":[0]}"),  // lone escape
+           std::string("{\"photos\":[],\"timeGroups\":[]\xFF}"),
+           withNul("{\"photos\":[\"a\0b\"],\"timeGroups\":[0]}"),
+           withNul("\0{\"photos\":[],\"timeGroups\":[]}"),
+           withNul("{\"photos\":[],\0\"timeGroups\":[]}"),
+       }) {
+    expectNotAnObject(run(kFprint, bytes));
+  }
+}
+
+// One UTF-8 byte-order mark is skipped; a second one, or a UTF-16 mark, is not JSON.
+TEST_F(HostileJobsE2E, ByteOrderMarks) {
+  expectGroups(run(kFprint, "\xEF\xBB\xBF{\"photos\":[\"a\"],\"timeGroups\":[0]}"), "0");
+  ::unlink(out.c_str());
+  expectNotAnObject(run(kFprint, "\xEF\xBB\xBF\xEF\xBB\xBF{\"photos\":[],\"timeGroups\":[]}"));
+  expectNotAnObject(run(kFprint, "\xFF\xFE{\"photos\":[],\"timeGroups\":[]}"));
+  expectNotAnObject(run(kFprint, " \xEF\xBB\xBF{\"photos\":[],\"timeGroups\":[]}"));
+}
+
+// Of a key given twice the last one counts, so an earlier invalid or mismatched value does
+// not matter.
+TEST_F(HostileJobsE2E, DuplicateKeysLastWins) {
+  expectGroups(run(kFprint, R"({"photos":["a"],"timeGroups":[1],"photos":["b","c"],)"
+                            R"("timeGroups":[0,-1]})"),
+               "0,0");
+  expectGroups(run(kFprint, R"({"photos":7,"timeGroups":"x","photos":[],"timeGroups":[]})"), "");
+}
+
+// Numbers beyond the 64-bit range saturate, so that they stay the time group they are meant
+// to be; one beyond the double range is invalid JSON.
+TEST_F(HostileJobsE2E, OutOfRangeNumbersSaturate) {
+  writeFile(dir.file("same.print"), std::string("\x01\0\0\0\0\0\x80\x3f", 8));
+  const std::string p = "\"" + dir.file("same.print") + "\"";
+  std::string photos;
+  for (int i = 0; i < 9; ++i) photos += (i ? "," : "") + p;
+  // max, 2^63, 1e19 and a 30-digit number are all the largest time group; 2^63 + 1 below
+  // the minimum, and minus 1e19, are undated; a tiny positive number truncates to 0.
+  const MeasuredRun r = run(kReplay, "{\"photos\":[" + photos + "],\"timeGroups\":["
+                                     "9223372036854775807,9223372036854775808,1e19,"
+                                     "123456789012345678901234567890,-9223372036854775809,"
+                                     "-1e19,1e-400,2,9223372036854775807]}");
+  expectGroups(r, "1,1,1,1,0,0,0,2,3");
+  ::unlink(out.c_str());
+  expectNotAnObject(run(kReplay, "{\"photos\":[" + p + "],\"timeGroups\":[1e400]}"));
+  expectNotAnObject(run(kReplay, "{\"photos\":[" + p + "],\"timeGroups\":[-1e400]}"));
+}
+
+}  // namespace
+}  // namespace velto::testing

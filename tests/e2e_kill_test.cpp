@@ -1,0 +1,157 @@
+// The result file under sudden death: velto-fprint-replay killed at any moment leaves either
+// the complete old result or the complete new one, and at most its own temporary files.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+#include "testing/test_support.h"
+
+namespace velto::testing {
+namespace {
+
+const std::string kReplay = VELTO_REPLAY_BIN;
+
+// Starts the program with both output streams discarded.
+pid_t start(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argStrings = {program};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStrings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+void sleepFor(double seconds) {
+  struct timespec t {};
+  t.tv_sec = static_cast<time_t>(seconds);
+  t.tv_nsec = static_cast<long>((seconds - static_cast<double>(t.tv_sec)) * 1e9);
+  while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+// What may be in the folder: the inputs, the result, and temporary files of the result
+// (".out.json.tmp-" and six letters or digits).
+bool allowedName(const std::string& name) {
+  if (name == "job.json" || name == "same.print" || name == "out.json") return true;
+  const std::string prefix = ".out.json.tmp-";
+  if (name.size() != prefix.size() + 6 || name.rfind(prefix, 0) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+// Waits until a temporary result file shows up in `folder`; false if the process ends first.
+bool waitForTemporaryFile(pid_t pid, const std::string& folder) {
+  for (;;) {
+    for (const std::string& name : listFolder(folder)) {
+      if (name.rfind(".out.json.tmp-", 0) == 0) return true;
+    }
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != 0) {
+      return false;  // ended (and left for the caller to reap)
+    }
+    sleepFor(0.0002);
+  }
+}
+
+TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
+  TempDir dir;
+  const std::string job = dir.file("job.json");
+  const std::string out = dir.file("out.json");
+  // 300000 photos, each in a time group of its own, make a result of 2 MB, so that writing it
+  // takes a while. Only the first has a print (one is enough); the others have an empty path,
+  // which fails at once and keeps the rest of the run short.
+  const int64_t n = 300000;
+  writeFile(dir.file("same.print"), std::string("\x01\0\0\0\0\0\x80\x3f", 8));
+  std::string text = "{\"photos\":[\"" + dir.file("same.print") + "\"";
+  for (int64_t i = 1; i < n; ++i) text += ",\"\"";
+  text += "],\"timeGroups\":[";
+  std::string numbers;
+  for (int64_t i = 1; i <= n; ++i) numbers += (i > 1 ? "," : "") + std::to_string(i);
+  writeFile(job, text + numbers + "]}");
+  const std::string newResult = "{\"groups\":[" + numbers + "]}";
+  ASSERT_GT(newResult.size(), size_t{1900000});
+  const std::string oldResult = "{\"groups\":[1,1,2]} from an earlier run " + std::string(5000, '.');
+
+  // One undisturbed run gives the lifetime over which the kills are spread, and the time from
+  // the temporary file's appearance to the end, in which the result is written, flushed and
+  // renamed.
+  writeFile(out, oldResult);
+  const auto begin = std::chrono::steady_clock::now();
+  const auto secondsSinceBegin = [&begin] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  };
+  const pid_t reference = start(kReplay, {job, out});
+  ASSERT_GT(reference, 0);
+  const double writeStart = waitForTemporaryFile(reference, dir.path()) ? secondsSinceBegin() : -1;
+  int wstatus = 0;
+  ASSERT_EQ(::waitpid(reference, &wstatus, 0), reference);
+  const double lifetime = secondsSinceBegin();
+  ASSERT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+  ASSERT_EQ(readFile(out), newResult);
+  const double writing = std::max(0.005, writeStart < 0 ? 0.0 : lifetime - writeStart);
+
+  std::mt19937_64 random(20261206);
+  int64_t sawOld = 0;
+  int64_t sawNew = 0;
+  int64_t leftTemporary = 0;
+  const int64_t runs = 200;
+  for (int64_t run = 0; run < runs; ++run) {
+    writeFile(out, oldResult);
+    // A third of the kills at any moment of the lifetime; the others at a moment of the
+    // writing, counted from when the temporary file appears.
+    const pid_t pid = start(kReplay, {job, out});
+    ASSERT_GT(pid, 0);
+    double delay = 0;
+    if (run % 3 == 0) {
+      delay = std::uniform_real_distribution<double>(0, 1.02 * lifetime)(random);
+    } else if (waitForTemporaryFile(pid, dir.path())) {
+      delay = std::uniform_real_distribution<double>(0, 1.2 * writing)(random);
+    }
+    sleepFor(delay);
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
+
+    const std::string now = readFile(out);
+    ASSERT_TRUE(now == oldResult || now == newResult)
+        << "run " << run << " killed after " << delay << " s left " << now.size() << " bytes";
+    (now == oldResult ? sawOld : sawNew) += 1;
+    for (const std::string& name : listFolder(dir.path())) {
+      ASSERT_TRUE(allowedName(name)) << "run " << run << " left " << name;
+      if (name.rfind(".out.json.tmp-", 0) == 0) {
+        ++leftTemporary;
+        ::unlink(dir.file(name).c_str());
+      }
+    }
+  }
+  // Both outcomes occurred, so the kills did fall before and after the rename.
+  EXPECT_GT(sawOld, 0);
+  EXPECT_GT(sawNew, 0);
+  std::printf("[ measured ] lifetime %.2f s, writing %.3f s; %lld runs: %lld old, %lld new, %lld temporary files\n",
+              lifetime, writing, static_cast<long long>(runs), static_cast<long long>(sawOld),
+              static_cast<long long>(sawNew), static_cast<long long>(leftTemporary));
+}
+
+}  // namespace
+}  // namespace velto::testing
