@@ -43,7 +43,8 @@ for src in "${sources[@]}"; do
   jpeg=$cache/jpeg12/$name.jpg heic=$cache/heic12/$name.heic
   [[ -s $jpeg ]] || convert "$src" -auto-orient -resize '4000x3000^' -gravity center \
     -extent 4000x3000 -quality 92 "$jpeg"
-  [[ -s $heic ]] || heif-enc -q 60 -o "$heic" "$jpeg" >/dev/null
+  # With a 320 x 240 thumbnail, as cameras store them.
+  [[ -s $heic ]] || heif-enc -q 60 -t 320 -o "$heic" "$jpeg" >/dev/null
   jpegs+=("$jpeg") heics+=("$heic")
 done
 write_job "$cache/jpeg12.json" "${jpegs[@]}"

@@ -60,8 +60,9 @@ TEST(DecodeHeifTest, ThumbnailIsUsedWhenLargeEnough) {
       {240, {320, 240}},        // the thumbnail exactly suffices
       {200, {320, 240}},        // thumbnail; 240/200 = 1, not shrunk further
       {100, {160, 120}},        // thumbnail, then halved
-      {241, {512, 384}},        // thumbnail too small: the primary image
-      {kFullSize, {512, 384}},  // no thumbnail is large enough
+      // Short of the request, but as large as the network input: still the thumbnail.
+      {256, {320, 240}},
+      {kFullSize, {320, 240}},
   };
   for (const auto& [minShortSide, expected] : cases) {
     const auto image = quietDecode(*bytes, minShortSide);
@@ -69,6 +70,12 @@ TEST(DecodeHeifTest, ThumbnailIsUsedWhenLargeEnough) {
     EXPECT_EQ(image->size(), expected) << minShortSide;
     EXPECT_LE(quadrantError(*image), kTolerance) << minShortSide;
   }
+  // A thumbnail smaller than the network input is never taken for a larger request.
+  const auto small = encodeHeif(picture, false, 1, 200);  // thumbnail 200 x 150
+  ASSERT_TRUE(small);
+  const auto image = quietDecode(*small, 256);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->size(), cv::Size(512, 384));
 }
 
 TEST(DecodeHeifTest, TurnedImageWithThumbnailComesBackUpright) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fprint/byte_reader.h"
+#include "fprint/image_decode.h"
 #include "fprint/image_header.h"
 
 namespace velto {
@@ -262,7 +263,11 @@ std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide)
   if (!acceptableSize(stored) || !acceptableSize(displaySize(primary.get()))) {
     return std::nullopt;
   }
-  const Handle thumbnail = pickThumbnail(primary.get(), minShortSide);
+  // Cameras store 320 x 240 thumbnails: as large as the network's input, and decoding one takes
+  // a few milliseconds where the 12-megapixel picture takes a second, so such a thumbnail is
+  // taken even when it falls short of minShortSide.
+  const Handle thumbnail =
+      pickThumbnail(primary.get(), std::min(minShortSide, HEIF_THUMBNAIL_MIN_SHORT_SIDE));
   return decodeHandle(thumbnail ? thumbnail.get() : primary.get());
 }
 
