@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < photos.size(); ++i) {
     if (inputs[i].empty()) continue;
     const std::vector<float> pooled = network.pooledFeatures(inputs[i]);
-    if (!pooled.empty()) vectors[i] = velto::printFromParts(pooled, velto::colourLayout(inputs[i]));
+    if (pooled.empty()) continue;
+    vectors[i] = velto::printFromFeatures(pooled, velto::colourLayout(inputs[i]));
   }
   const double networkMs = msSince(start);
 

@@ -81,7 +81,7 @@ TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
   for (int64_t k = 0; k < POOLED_FEATURES; ++k) network += double{v[k]} * v[k];
   for (int64_t k = POOLED_FEATURES; k + 1 < PRINT_LENGTH; ++k) colour += double{v[k]} * v[k];
   EXPECT_NEAR(network + colour, 1.0, 1e-5);
-  // Each part has unit length before the colour part is weighted, whatever the photo: the
+  // Each component has unit length before the colour component is weighted, whatever the photo: the
   // balance of content and colour is the same for every print.
   const double w2 = double{COLOUR_WEIGHT} * COLOUR_WEIGHT;
   EXPECT_NEAR(network, 1.0 / (1.0 + w2), 1e-5);
@@ -157,9 +157,9 @@ TEST_F(EmbeddingFilesTest, ExifRotatedJpegGivesNearlyTheUprightPrint) {
   const FeatureVector plain = printOfBytes("upright.jpg", jpeg);
   for (const int orientation : {3, 6, 8}) {
     const cv::Mat stored = testing::storedForOrientation(upright, orientation);
-    const std::string rotated = testing::insertAfterSoi(
-        testing::encode(stored, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95}),
-        testing::exifApp1(orientation));
+    const std::string rotated =
+        testing::insertAfterSoi(testing::encode(stored, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95}),
+                                testing::exifApp1(orientation));
     const FeatureVector v = printOfBytes("rotated.jpg", rotated);
     EXPECT_LT(printDistance(v, plain), otherScene / 4) << orientation;
     // Without the tag the same pixels look clearly different: the orientation matters.

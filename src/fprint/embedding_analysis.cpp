@@ -50,7 +50,7 @@ std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& p
   const std::vector<float> pooled = network_.pooledFeatures(input);
   const std::vector<float> colour = colourLayout(input);
   if (pooled.empty() || colour.empty()) return std::nullopt;
-  const FeatureVector v = printFromParts(pooled, colour);
+  const FeatureVector v = printFromFeatures(pooled, colour);
   FeaturePrint print;
   print.elementType = ELEMENT_FLOAT32;
   print.data.resize(v.size() * sizeof(float));

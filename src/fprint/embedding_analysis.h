@@ -18,7 +18,7 @@ inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
 
 // Feature prints from the built-in network: decode (format told by content, orientation
 // applied), scale the whole frame to 224 x 224, one forward pass and the colour layout of that
-// input, then printFromParts. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
+// input, then printFromFeatures. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
 class EmbeddingAnalysis final : public ImageAnalysis {
  public:
   std::optional<FeaturePrint> featurePrint(const std::string& path) override;

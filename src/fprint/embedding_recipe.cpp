@@ -1,6 +1,5 @@
 #include "fprint/embedding_recipe.h"
 
-#include <algorithm>
 #include <cmath>
 #include <opencv2/core.hpp>
 
@@ -17,10 +16,12 @@ std::vector<float> colourLayout(const cv::Mat& input) {
     for (int x = 0; x < side; ++x, p += 3) {
       int64_t bin = 0;
       for (int c = 0; c < 3; ++c) {
-        // The input holds level / 255; rounding back gives the level exactly. Out-of-range
-        // values (never made by networkInput) land in the end bins.
-        const auto level =
-            static_cast<int64_t>(std::min(std::max(p[c], 0.0f), 1.0f) * 255.0f + 0.5f);
+        // The input holds level / 255; rounding back gives the level exactly. Values outside
+        // [0, 1] and NaN (never made by networkInput) land in the end bins.
+        float v = p[c];
+        if (!(v > 0.0f)) v = 0.0f;
+        if (v > 1.0f) v = 1.0f;
+        const auto level = static_cast<int64_t>(v * 255.0f + 0.5f);
         bin = bin * COLOUR_BINS + level * COLOUR_BINS / 256;
       }
       const int64_t quadrant = (y < half ? 0 : 2) + (x < half ? 0 : 1);
@@ -36,7 +37,8 @@ std::vector<float> colourLayout(const cv::Mat& input) {
   return colour;
 }
 
-FeatureVector printFromParts(const std::vector<float>& pooled, const std::vector<float>& colour) {
+FeatureVector printFromFeatures(const std::vector<float>& pooled,
+                                const std::vector<float>& colour) {
   // Raw activations are all positive and every photo would look alike; centring on typical
   // photographs leaves what sets this photo apart. The same holds for the colours.
   FeatureVector net(pooled.size());

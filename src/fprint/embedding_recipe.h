@@ -20,14 +20,14 @@ namespace velto {
 inline constexpr int64_t COLOUR_BINS = 4;
 inline constexpr int64_t COLOUR_FEATURES = 4 * COLOUR_BINS * COLOUR_BINS * COLOUR_BINS;
 
-// Weight of the colour part against the network part (both of unit length before it).
+// Weight of the colour component against the network component (both of unit length before it).
 inline constexpr float COLOUR_WEIGHT = 1.5f;
 
 // Appended to every print: it pulls the distance where "same scene" turns into "another
 // scene" into the range of the split thresholds (0.45 to 0.62).
 inline constexpr float PRINT_CONSTANT = 1.0f;
 
-// Elements of a print: network part, colour part, constant.
+// Elements of a print: network component, colour component, constant.
 inline constexpr int64_t PRINT_LENGTH = POOLED_FEATURES + COLOUR_FEATURES + 1;
 
 // The colour layout of a network input (CV_32FC3, NETWORK_INPUT_SIDE squared, RGB, each value an
@@ -40,9 +40,9 @@ std::vector<float> colourLayout(const cv::Mat& input);
 // layout (COLOUR_FEATURES values): the activations less REFERENCE_MEAN scaled to unit length,
 // then the square roots of the colour fractions less REFERENCE_COLOUR_MEAN scaled to length
 // COLOUR_WEIGHT, the two together scaled to unit length, PRINT_CONSTANT appended.
-FeatureVector printFromParts(const std::vector<float>& pooled, const std::vector<float>& colour);
+FeatureVector printFromFeatures(const std::vector<float>& pooled, const std::vector<float>& colour);
 
-// The means of both parts over a broad set of photographs; see tools/refmean.
+// The means of both components over a broad set of photographs; see tools/refmean.
 extern const float REFERENCE_MEAN[];
 extern const float REFERENCE_COLOUR_MEAN[];
 

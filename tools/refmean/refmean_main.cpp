@@ -1,5 +1,5 @@
 // velto-fprint-refmean <list.txt>: the means over the photos listed (one path a line) of both
-// parts of the print, written as the C++ source of REFERENCE_MEAN (pooled activations) and
+// components of the print, written as the C++ source of REFERENCE_MEAN (pooled activations) and
 // REFERENCE_COLOUR_MEAN (square roots of the colour layout) on standard output. The means are
 // summed in double precision in list order and rounded once, so a rerun gives the same file.
 

@@ -53,6 +53,6 @@ def hsv_hist(rgb, hb=8, sb=3, vb=3):
 def grid2(fn, **kw):
     def f(rgb):
         h = rgb.shape[1] // 2
-        parts = [fn(rgb[:, y:y + h, x:x + h], **kw) / 4 for y in (0, h) for x in (0, h)]
-        return np.concatenate(parts, axis=1)
+        blocks = [fn(rgb[:, y:y + h, x:x + h], **kw) / 4 for y in (0, h) for x in (0, h)]
+        return np.concatenate(blocks, axis=1)
     return f

@@ -30,8 +30,8 @@ def short(name):
     m = re.match(r"MobilenetV2/expanded_conv(?:_(\d+))?/(expand|depthwise|project|add)", n)
     if m:
         k = m.group(1) or "0"
-        part = {"expand": "expand", "depthwise": "dw", "project": "project", "add": "add"}[m.group(2)]
-        return f"ec{k}/{part}"
+        kind = {"expand": "expand", "depthwise": "dw", "project": "project", "add": "add"}[m.group(2)]
+        return f"ec{k}/{kind}"
     if n.startswith("MobilenetV2/Conv_1/"):
         return "conv1"
     if n.startswith("MobilenetV2/Conv/"):

@@ -1,6 +1,7 @@
 // velto-study-pooled <input.json> <out.f32>: the network's pooled activations of every photo of
-// a job, as raw little-endian float32 rows of POOLED_FEATURES values (a row of NaN where a photo cannot be
-// decoded). For studying the embedding recipe offline without running the network again.
+// a job, as raw little-endian float32 rows of POOLED_FEATURES values (a row of NaN where a photo
+// cannot be decoded). For studying the embedding recipe offline without running the network
+// again.
 
 #include <cmath>
 #include <cstdio>
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
   velto::EmbeddingAnalysis analysis;
   for (const auto& photo : read.job.photos) {
     auto pooled = analysis.pooledFeatures(photo);
-    std::vector<float> row = pooled ? *pooled : std::vector<float>(velto::POOLED_FEATURES, std::nanf(""));
+    std::vector<float> row =
+        pooled ? *pooled : std::vector<float>(velto::POOLED_FEATURES, std::nanf(""));
     std::fwrite(row.data(), sizeof(float), row.size(), out);
   }
   return std::fclose(out) == 0 ? 0 : 1;

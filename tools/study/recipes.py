@@ -26,10 +26,10 @@ def flipavg(key, power=1.0):
     return f
 
 
-def concat(parts, weights=None):
-    """L2 of the weighted concatenation of already L2-normalised parts."""
+def concat(pieces, weights=None):
+    """L2 of the weighted concatenation of already L2-normalised pieces."""
     def f(*args):
-        xs = [p(*args) for p in parts]
+        xs = [p(*args) for p in pieces]
         w = weights or [1.0] * len(xs)
         return l2(np.concatenate([wi * x for wi, x in zip(w, xs)], axis=1))
     return f

@@ -2,7 +2,7 @@
 """The experiment table of README.md: every recipe scored on dev and on the re-jobbed seeds
 (make_aug.sh) for each constant of CONSTANTS; the constant kept is the one with the best
 aug mean (in-run F1 + ARI, jobs but per_scene) among those that leave per_scene uncut. Prints
-one markdown row per recipe.
+one markdown row per recipe (`table.py extra`: the rows of EXTRA_ROWS).
 
 Needs in $VELTO_STUDY (default /tmp/study): feat_*.npz (features.py), inputs_*.npz
 (inputs.py), dev_list.txt, aug/ (make_aug.sh)."""
@@ -22,7 +22,7 @@ _colour_rows = {k: {n: f(_inputs[k]["rgb"]) for n, f in _colour.items()} for k i
 
 
 def colour(name):
-    """sqrt of the histogram less its reference mean, L2 (the product's colour part)."""
+    """sqrt of the histogram less its reference mean, L2 (the product's colour component)."""
     def f(dev, ref, *_):
         d, r = _colour_rows["dev"][name], _colour_rows["ref"][name]
         return l2(np.sqrt(d) - np.sqrt(r).mean(0))
@@ -75,11 +75,36 @@ ROWS = [
 ]
 
 
+
+def cropavg(key):
+    """Pooled activations averaged over the whole frame and its central square (2 passes)."""
+    def f(dev, ref, *_):
+        d = (dev[key] + common.load("dev", "crop")[key]) / 2
+        r = (ref[key] + common.load("ref", "crop")[key]) / 2
+        return l2(d - r.mean(0))
+    return f
+
+
+EXTRA_ROWS = [
+    ("mnv2 13_expand GAP, whole frame + centre square averaged", "mnv2",
+     cropavg("block_13_expand_relu/gap"), False, "13e x2"),
+    ("chosen, network component h-flip averaged", "mnv2",
+     concat([flipavg("block_15_add/gap"), colour("grid2 rgb4")], [1, 1.5]), True, "15a x2"),
+    ("chosen with HSV 8x3x3 per quadrant", "mnv2",
+     concat([g("block_15_add"), colour("grid2 hsv")], [1, 1.5]), False, "15a"),
+]
+_colour["grid2 hsv"] = cd.grid2(cd.hsv_hist)
+for _k in _inputs:
+    _colour_rows[_k]["grid2 hsv"] = _colour["grid2 hsv"](_inputs[_k]["rgb"])
+
+
 def main():
+    import sys
+    rows = EXTRA_ROWS if sys.argv[1:] == ["extra"] else ROWS
     cache = {}
     print("| recipe | c | dev in-run F1 | dev ARI | dev boundary F1 | aug in-run F1* | aug ARI* | net |")
     print("|---|---:|---:|---:|---:|---:|---:|---|")
-    for label, tag, fn, flip, ms in ROWS:
+    for label, tag, fn, flip, ms in rows:
         if tag not in cache:
             cache[tag] = (common.load("dev", tag=tag), common.load("ref", tag=tag),
                           common.load("dev", "flip", tag=tag), common.load("ref", "flip", tag=tag))
