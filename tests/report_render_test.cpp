@@ -84,31 +84,6 @@ ReportData sampleData(const std::string& oddPath) {
   return collectReportData("job.json", job, prints, g, std::move(thumbs));
 }
 
-TEST(ReportPage, TilesSitInTheBoxOfTheirGroup) {
-  const std::string html = renderReport(sampleData("x.jpg"));
-  const std::vector<Tag> boxes = findTags(html, "div", "group");
-  std::vector<std::string> boxGroups;
-  for (const Tag& b : boxes) boxGroups.push_back(b.attrs.at("data-group"));
-  EXPECT_EQ(boxGroups, (std::vector<std::string>{"1", "0", "2", "3"}));
-  // Each tile belongs to the last box opened before it.
-  for (const Tag& tile : findTags(html, "figure", "tile")) {
-    const Tag* box = nullptr;
-    for (const Tag& b : boxes) {
-      if (b.offset < tile.offset) box = &b;
-    }
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->attrs.at("data-group"), tile.attrs.at("data-group"));
-  }
-  EXPECT_EQ(tileGroups(html), (std::vector<long long>{1, 1, 0, 2, 2, 3}));
-  const std::vector<Tag> tiles = findTags(html, "figure", "tile");
-  EXPECT_TRUE(tiles[2].hasClass("undecoded"));
-  EXPECT_TRUE(tiles[2].hasClass("noprint"));
-  EXPECT_EQ(tiles[2].attrs.at("data-print"), "none");
-  EXPECT_EQ(tiles[0].attrs.at("data-print"), "usable");
-  EXPECT_EQ(findTags(html, "img").size(), 5u);
-  EXPECT_EQ(findTags(html, "div", "placeholder").size(), 1u);
-}
-
 TEST(ReportPage, HostilePathsStayText) {
   const std::string odd = R"(x"><script>alert(1)</script><img src=http://e/ onerror=y>&.jpg)";
   const std::string html = renderReport(sampleData(odd));
@@ -116,53 +91,6 @@ TEST(ReportPage, HostilePathsStayText) {
   EXPECT_EQ(html.find("<img src=http"), std::string::npos);
   EXPECT_EQ(findTags(html, "script").size(), 1u);  // the page's own
   EXPECT_NE(html.find("title=\"" + htmlEscape(odd) + "\""), std::string::npos);
-}
-
-TEST(ReportPage, PlotPointsAndThresholdShareOneScale) {
-  const ReportData data = sampleData("x.jpg");
-  const std::string html = renderReport(data);
-  const PlotGeometry g = plotGeometry(data);
-  const std::vector<Tag> points = findTags(html, "circle", "gap");
-  ASSERT_EQ(points.size(), data.gaps.size());
-  for (size_t i = 0; i < points.size(); ++i) {
-    EXPECT_EQ(points[i].attrs.at("data-gap"), std::to_string(i));
-    EXPECT_EQ(std::stof(points[i].attrs.at("data-score")), data.gaps[i].score);
-    const double cy = std::stod(points[i].attrs.at("cy"));
-    EXPECT_NEAR(cy, g.scoreY(data.gaps[i].score), 0.01);
-    EXPECT_GE(cy, g.top);  // inside the plot
-    EXPECT_LE(cy, g.top + g.plotHeight);
-  }
-  // Higher scores are drawn higher up.
-  EXPECT_LT(std::stod(points[2].attrs.at("cy")), std::stod(points[0].attrs.at("cy")));
-  const std::vector<Tag> threshold = findTags(html, "line", "threshold");
-  ASSERT_EQ(threshold.size(), 1u);
-  EXPECT_EQ(std::stof(threshold[0].attrs.at("data-value")), 0.54f);
-  EXPECT_NEAR(std::stod(threshold[0].attrs.at("y1")), g.scoreY(0.54), 0.01);
-  // The cut at gap 4 and the changes around the undated photo are marked.
-  EXPECT_TRUE(points[4].hasClass("cut"));
-  EXPECT_TRUE(points[1].hasClass("tg"));
-  EXPECT_TRUE(points[2].hasClass("tg"));
-  EXPECT_FALSE(points[3].hasClass("tg"));
-  EXPECT_EQ(findTags(html, "line", "cut-line").size(), 1u);
-}
-
-TEST(ReportPage, CountsInTheSummary) {
-  const ReportData d = sampleData("x.jpg");
-  EXPECT_EQ(d.datedPhotos, 5);
-  EXPECT_EQ(d.printsHad, 5);
-  EXPECT_EQ(d.usablePrints, 5);
-  EXPECT_EQ(d.groupsMade, 3);
-  EXPECT_TRUE(d.tSplitIsDefault);
-  // Runs 0..1 and 3..5 are parted by the undated photo: no score sets the threshold.
-  for (const GapEntry& gap : d.gaps) EXPECT_FALSE(gap.calibrates);
-}
-
-TEST(ReportPage, EmptyJobStillMakesAPage) {
-  const std::string html =
-      renderReport(collectReportData("job.json", Job{}, FeaturePrints{}, Grouping{}, {}));
-  EXPECT_NE(html.find("</html>"), std::string::npos);
-  EXPECT_TRUE(findTags(html, "figure", "tile").empty());
-  EXPECT_TRUE(findTags(html, "circle", "gap").empty());
 }
 
 }  // namespace
