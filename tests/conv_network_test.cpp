@@ -1,0 +1,180 @@
+// The network runner against a plain, slow reference convolution on small random networks that
+// use every kind of layer, padding, stride, residual and channel count the kernels handle
+// (partial weight panels, pixel counts that are no multiple of the tile); and the layer files it
+// must refuse.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fprint/conv_network.h"
+#include "fprint/worker_pool.h"
+
+namespace velto {
+namespace {
+
+struct LayerSpec {
+  uint32_t kind, in, out, stride, top, left, bottom, right, relu6, residual;
+};
+constexpr uint32_t NONE = 0xFFFFFFFF;
+
+void put32(std::string& bytes, uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+void putFloat(std::string& bytes, float f) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &f, 4);
+  put32(bytes, bits);
+}
+
+// A layer file with random weights; `weights` receives them in file order for the reference.
+std::string layerFile(uint32_t side, uint32_t channels, const std::vector<LayerSpec>& specs,
+                      std::vector<std::vector<float>>* weights = nullptr) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
+  std::string bytes = "VELTONN1";
+  put32(bytes, side);
+  put32(bytes, channels);
+  put32(bytes, static_cast<uint32_t>(specs.size()));
+  for (const LayerSpec& l : specs) {
+    for (uint32_t v : {l.kind, l.in, l.out, l.stride, l.top, l.left, l.bottom, l.right, l.relu6,
+                       l.residual}) {
+      put32(bytes, v);
+    }
+    const uint32_t perOutput = l.kind == 1 ? 9 : l.kind == 0 ? l.in * 9 : l.in;
+    std::vector<float> w(l.out * perOutput + l.out);
+    for (float& v : w) {
+      v = uniform(rng);
+      putFloat(bytes, v);
+    }
+    if (weights != nullptr) weights->push_back(w);
+  }
+  return bytes;
+}
+
+// Straightforward convolution in double precision over height x width x channels tensors.
+std::vector<double> reference(const std::vector<LayerSpec>& specs,
+                              const std::vector<std::vector<float>>& weights, int64_t side,
+                              const std::vector<float>& input) {
+  std::vector<std::vector<double>> tensors{std::vector<double>(input.begin(), input.end())};
+  std::vector<int64_t> heights{side}, widths{side};
+  for (size_t i = 0; i < specs.size(); ++i) {
+    const LayerSpec& l = specs[i];
+    const int64_t k = l.kind == 2 ? 1 : 3, h = heights.back(), w = widths.back();
+    const int64_t oh = (h + l.top + l.bottom - k) / l.stride + 1;
+    const int64_t ow = (w + l.left + l.right - k) / l.stride + 1;
+    const std::vector<double>& in = tensors.back();
+    const std::vector<float>& wt = weights[i];
+    const size_t biasAt = wt.size() - l.out;
+    std::vector<double> out(static_cast<size_t>(oh * ow * l.out));
+    for (int64_t y = 0; y < oh; ++y)
+      for (int64_t x = 0; x < ow; ++x)
+        for (int64_t o = 0; o < l.out; ++o) {
+          double sum = wt[biasAt + o];
+          for (int64_t ky = 0; ky < k; ++ky)
+            for (int64_t kx = 0; kx < k; ++kx) {
+              const int64_t iy = y * l.stride - l.top + ky, ix = x * l.stride - l.left + kx;
+              if (iy < 0 || iy >= h || ix < 0 || ix >= w) continue;
+              const double* px = &in[(iy * w + ix) * l.in];
+              if (l.kind == 1) {
+                sum += px[o] * wt[o * 9 + ky * 3 + kx];
+              } else {
+                for (int64_t c = 0; c < l.in; ++c) sum += px[c] * wt[((o * l.in + c) * k + ky) * k + kx];
+              }
+            }
+          if (l.residual != NONE) sum += tensors[l.residual][(y * ow + x) * l.out + o];
+          if (l.relu6) sum = std::min(6.0, std::max(0.0, sum));
+          out[(y * ow + x) * l.out + o] = sum;
+        }
+    tensors.push_back(out);
+    heights.push_back(oh);
+    widths.push_back(ow);
+  }
+  const std::vector<double>& last = tensors.back();
+  const int64_t c = specs.back().out, pixels = heights.back() * widths.back();
+  std::vector<double> pooled(c, 0.0);
+  for (int64_t p = 0; p < pixels; ++p)
+    for (int64_t o = 0; o < c; ++o) pooled[o] += last[p * c + o] / static_cast<double>(pixels);
+  return pooled;
+}
+
+// Side 23: odd sizes everywhere, 3 x 3 stride 2 with only bottom/right padding, as in the
+// built-in network, 24 outputs (one and a half weight panels), residuals on every kind.
+const std::vector<LayerSpec> kSpecs = {
+    {0, 3, 16, 2, 0, 0, 1, 1, 1, NONE},  // 12 x 12
+    {1, 16, 16, 1, 1, 1, 1, 1, 1, NONE},
+    {2, 16, 24, 1, 0, 0, 0, 0, 0, NONE},
+    {2, 24, 48, 1, 0, 0, 0, 0, 1, NONE},
+    {1, 48, 48, 1, 1, 1, 1, 1, 0, 4},
+    {2, 48, 24, 1, 0, 0, 0, 0, 0, 3},
+    {1, 24, 24, 2, 1, 1, 1, 1, 1, NONE},  // 6 x 6
+    {2, 24, 40, 1, 0, 0, 0, 0, 0, NONE},
+    {0, 40, 8, 1, 1, 1, 1, 1, 1, NONE},
+};
+
+TEST(ConvNetworkTest, EveryKernelSetMatchesTheReferenceWhateverTheThreads) {
+  std::vector<std::vector<float>> weights;
+  const std::string file = layerFile(23, 3, kSpecs, &weights);
+  std::vector<float> input(23 * 23 * 3);
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (float& v : input) v = unit(rng);
+  const std::vector<double> want = reference(kSpecs, weights, 23, input);
+
+  std::vector<const ConvKernels*> sets{&genericConvKernels(), &bestConvKernels()};
+  for (const ConvKernels* kernels : sets) {
+    std::vector<float> single;
+    for (const int threads : {1, 2, 3, 5}) {
+      auto net = ConvNetwork::fromLayerFile(file);
+      ASSERT_TRUE(net.has_value());
+      WorkerPool pool(threads);
+      const std::vector<float> got = net->pooledOutputs(input.data(), *kernels, pool);
+      ASSERT_EQ(got.size(), want.size());
+      double scale = 0;
+      for (double v : want) scale = std::max(scale, std::abs(v));
+      ASSERT_GT(scale, 0.1);
+      for (size_t k = 0; k < got.size(); ++k) {
+        EXPECT_NEAR(got[k], want[k], 1e-5 * scale) << kernels->name << " output " << k;
+      }
+      if (single.empty()) single = got;
+      EXPECT_EQ(got, single) << kernels->name << " with " << threads << " threads";
+      // A second run over the same buffers gives the same bits.
+      EXPECT_EQ(net->pooledOutputs(input.data(), *kernels, pool), got) << kernels->name;
+    }
+  }
+}
+
+TEST(ConvNetworkTest, RefusesInconsistentLayerFiles) {
+  const std::string good = layerFile(23, 3, kSpecs);
+  ASSERT_TRUE(ConvNetwork::fromLayerFile(good).has_value());
+  EXPECT_FALSE(ConvNetwork::fromLayerFile("").has_value());
+  EXPECT_FALSE(ConvNetwork::fromLayerFile("VELTONN2" + good.substr(8)).has_value());
+  EXPECT_FALSE(ConvNetwork::fromLayerFile(good.substr(0, good.size() - 1)).has_value());
+  EXPECT_FALSE(ConvNetwork::fromLayerFile(good + "x").has_value());
+
+  auto refused = [](std::vector<LayerSpec> specs) {
+    return !ConvNetwork::fromLayerFile(layerFile(23, 3, specs)).has_value();
+  };
+  auto with = [](size_t layer, auto change) {
+    std::vector<LayerSpec> specs = kSpecs;
+    change(specs[layer]);
+    return specs;
+  };
+  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.in = 4; })));       // not the input's channels
+  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.out = 20; })));     // not a multiple of 8
+  EXPECT_TRUE(refused(with(1, [](LayerSpec& l) { l.out = 24; })));     // depthwise changes width
+  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.stride = 2; })));   // strided 1 x 1
+  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.kind = 3; })));     // unknown kind
+  EXPECT_TRUE(refused(with(5, [](LayerSpec& l) { l.residual = 2; })));  // other width
+  EXPECT_TRUE(refused(with(5, [](LayerSpec& l) { l.residual = 7; })));  // not computed yet
+  EXPECT_TRUE(refused(with(7, [](LayerSpec& l) { l.residual = 3; })));  // other size
+  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.bottom = 40; })));  // absurd padding
+  EXPECT_FALSE(ConvNetwork::fromLayerFile(layerFile(1, 3, kSpecs)).has_value());  // too small
+}
+
+}  // namespace
+}  // namespace velto
