@@ -1,7 +1,12 @@
 #include "fprint/conv_network.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 #include "fprint/byte_reader.h"
 #include "fprint/worker_pool.h"
@@ -15,6 +20,7 @@ constexpr int64_t MAX_SIDE = 4096;
 constexpr int64_t MAX_LAYERS = 1024;
 constexpr int64_t NO_RESIDUAL = 0xFFFFFFFF;
 constexpr int64_t LAYER_FIELDS = 10;
+constexpr size_t HUGE_PAGE = size_t{2} << 20;
 
 // Reads little-endian 32-bit fields and float arrays in order; any read past the end fails.
 class FieldReader {
@@ -29,9 +35,13 @@ class FieldReader {
   bool floats(std::vector<float>& out, int64_t n) {
     if (n < 0 || !reader_.has(at_, n * 4)) return false;
     out.resize(static_cast<size_t>(n));
-    for (int64_t i = 0; i < n; ++i) {
-      const auto bits = static_cast<uint32_t>(reader_.u32(at_ + i * 4));
-      std::memcpy(&out[static_cast<size_t>(i)], &bits, 4);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out.data(), bytes_.data() + at_, static_cast<size_t>(n) * 4);
+    } else {
+      for (int64_t i = 0; i < n; ++i) {
+        const auto bits = static_cast<uint32_t>(reader_.u32(at_ + i * 4));
+        std::memcpy(&out[static_cast<size_t>(i)], &bits, 4);
+      }
     }
     at_ += n * 4;
     return true;
@@ -165,6 +175,8 @@ std::optional<ConvNetwork> ConvNetwork::fromLayerFile(std::string_view bytes) {
 
 // Each layer's output goes to a buffer whose tensor is no longer needed (its last reader, as
 // input or residual, came before); buffers are sized for the largest tensor they hold.
+void ConvNetwork::FreeBuffer::operator()(float* p) const { std::free(p); }
+
 void ConvNetwork::assignBuffers() {
   const auto count = static_cast<int64_t>(layers_.size());
   std::vector<int64_t> lastUse(static_cast<size_t>(count + 1), 0);
@@ -192,13 +204,21 @@ void ConvNetwork::assignBuffers() {
     layer.buffer = chosen;
   }
   buffers_.clear();
-  for (const int64_t size : sizes) buffers_.emplace_back(static_cast<size_t>(size));
+  for (const int64_t size : sizes) {
+    // Left uninitialised: every layer writes all of its output before anything reads it. Huge
+    // pages where the system grants them: a run touches these megabytes once per photo.
+    const size_t bytes = (static_cast<size_t>(size) * sizeof(float) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    void* memory = std::aligned_alloc(HUGE_PAGE, bytes);
+    if (memory == nullptr) throw std::bad_alloc();
+    madvise(memory, bytes, MADV_HUGEPAGE);
+    buffers_.emplace_back(static_cast<float*>(memory));
+  }
 }
 
 std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKernels& kernels,
                                               WorkerPool& pool) {
   auto tensor = [&](int64_t t) -> const float* {
-    return t == 0 ? input : buffers_[layers_[t - 1].buffer].data();
+    return t == 0 ? input : buffers_[layers_[t - 1].buffer].get();
   };
   for (size_t i = 0; i < layers_.size(); ++i) {
     const ConvLayer& layer = layers_[i];
@@ -207,7 +227,7 @@ std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKern
     args.inHeight = layer.inHeight;
     args.inWidth = layer.inWidth;
     args.inChannels = layer.inChannels;
-    args.out = buffers_[layer.buffer].data();
+    args.out = buffers_[layer.buffer].get();
     args.outHeight = layer.outHeight;
     args.outWidth = layer.outWidth;
     args.outChannels = layer.outChannels;
@@ -228,7 +248,7 @@ std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKern
     }
   }
   const ConvLayer& last = layers_.back();
-  const float* out = buffers_[last.buffer].data();
+  const float* out = buffers_[last.buffer].get();
   const int64_t pixels = last.outHeight * last.outWidth, c = last.outChannels;
   std::vector<float> pooled(static_cast<size_t>(c), 0.0f);
   for (int64_t p = 0; p < pixels; ++p)

@@ -4,6 +4,7 @@
 // writes; run on an image of floats stored pixel by pixel (height x width x channels).
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -47,7 +48,10 @@ class ConvNetwork {
 
   int64_t side_ = 0, channels_ = 0;
   std::vector<ConvLayer> layers_;
-  std::vector<std::vector<float>> buffers_;
+  struct FreeBuffer {
+    void operator()(float* p) const;
+  };
+  std::vector<std::unique_ptr<float[], FreeBuffer>> buffers_;
 };
 
 }  // namespace velto

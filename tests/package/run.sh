@@ -36,7 +36,7 @@ check "Version is $version" test "$(field Version)" = "$version"
 check "Architecture is $arch" test "$(field Architecture)" = "$arch"
 check "Maintainer is set" test -n "$(field Maintainer)"
 check "Description is set" test -n "$(field Description)"
-for lib in 'libopencv-core[0-9.]+' 'libopencv-dnn[0-9.]+' 'libopencv-imgproc[0-9.]+' \
+for lib in 'libopencv-core[0-9.]+' 'libopencv-imgproc[0-9.]+' \
            'libopencv-imgcodecs[0-9.]+' 'libheif1' 'libjpeg62-turbo' 'libpng16-16' 'libtiff6' \
            'libwebp7' 'libstdc\+\+6' 'libc6'; do
   check "Depends names $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$depends"
