@@ -261,20 +261,34 @@ TEST(DecodeScalingTest, JpegPicksTheSmallestSufficientDctScale) {
   }
 }
 
-TEST(DecodeScalingTest, OtherFormatsShrinkByWholeFactorsAfterDecoding) {
-  const std::string png = encode(quadrantPicture(1000, 800), ".png");
+// PNG shrinks after decoding, WebP while libwebp decodes: the same whole factors either way.
+TEST(DecodeScalingTest, OtherFormatsShrinkByWholeFactors) {
+  const cv::Mat picture = quadrantPicture(1000, 800);
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"png", encode(picture, ".png")},
+      {"webp", encode(picture, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101})}};
   const std::vector<std::pair<int64_t, cv::Size>> cases = {
       {256, {333, 266}},   // 800/256 = 3
       {400, {500, 400}},   // exactly 2
       {401, {1000, 800}},  // 800/401 = 1: unchanged
       {kFullSize, {1000, 800}},
   };
-  for (const auto& [minShortSide, expected] : cases) {
-    const auto image = quietDecode(png, minShortSide);
-    ASSERT_TRUE(image) << minShortSide;
-    EXPECT_EQ(image->size(), expected) << minShortSide;
-    EXPECT_LT(quadrantError(*image), 1e-9) << minShortSide;
+  for (const auto& [format, bytes] : files) {
+    for (const auto& [minShortSide, expected] : cases) {
+      const auto image = quietDecode(bytes, minShortSide);
+      ASSERT_TRUE(image) << format << minShortSide;
+      EXPECT_EQ(image->size(), expected) << format << minShortSide;
+      EXPECT_LT(quadrantError(*image), format == "png" ? 1e-9 : 3) << format << minShortSide;
+    }
   }
+  // Alpha is averaged with its colour when libwebp scales: a half-transparent colour stays the
+  // same colour on white.
+  const cv::Mat translucent(800, 1000, CV_8UC4, cv::Scalar(200, 100, 0, 128));
+  const auto scaled = quietDecode(encode(translucent, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101}), 256);
+  ASSERT_TRUE(scaled);
+  EXPECT_EQ(scaled->size(), cv::Size(333, 266));
+  const cv::Vec3b centre = pixel(*scaled, 166, 133);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(centre[c], cv::Vec3b(227, 177, 127)[c], 2) << c;
   // The short side is the same before and after turning.
   const std::string turned = insertAfterSoi(
       encode(storedForOrientation(quadrantPicture(1000, 800), 6), ".jpg"), exifApp1(6));

@@ -44,7 +44,7 @@ std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide) 
     case ImageFormat::Png:
       return decodePng(bytes);
     case ImageFormat::Webp:
-      return decodeWebp(bytes);
+      return decodeWebp(bytes, minShortSide);
     case ImageFormat::Tiff:
       return decodeTiff(bytes);
     case ImageFormat::Bmp:

@@ -64,21 +64,36 @@ constexpr tmsize_t kMaxTiffAllocation = tmsize_t{1} << 30;
 
 }  // namespace
 
-std::optional<RawImage> decodeWebp(std::string_view bytes) {
+std::optional<RawImage> decodeWebp(std::string_view bytes, int64_t minShortSide) {
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  WebPBitstreamFeatures features{};
-  if (WebPGetFeatures(data, bytes.size(), &features) != VP8_STATUS_OK || features.has_animation ||
-      !acceptableSize({features.width, features.height})) {
+  WebPDecoderConfig config;
+  if (!WebPInitDecoderConfig(&config) ||
+      WebPGetFeatures(data, bytes.size(), &config.input) != VP8_STATUS_OK ||
+      config.input.has_animation || !acceptableSize({config.input.width, config.input.height})) {
     return std::nullopt;
   }
+  // libwebp scales while it decodes, so no full-size picture is ever stored: by the same whole
+  // factor that reduceToShortSide would apply afterwards.
+  int width = config.input.width, height = config.input.height;
+  const int64_t factor = std::min(width, height) / std::max<int64_t>(minShortSide, 1);
+  if (factor >= 2) {
+    width = static_cast<int>(width / factor);
+    height = static_cast<int>(height / factor);
+    config.options.use_scaling = 1;
+    config.options.scaled_width = width;
+    config.options.scaled_height = height;
+  }
   RawImage out;
-  out.pixels.create(features.height, features.width, features.has_alpha ? CV_8UC4 : CV_8UC3);
-  const size_t size = out.pixels.total() * out.pixels.elemSize();
-  const int stride = static_cast<int>(out.pixels.step[0]);
-  const uint8_t* done = features.has_alpha
-                            ? WebPDecodeRGBAInto(data, bytes.size(), out.pixels.data, size, stride)
-                            : WebPDecodeRGBInto(data, bytes.size(), out.pixels.data, size, stride);
-  if (done == nullptr) return std::nullopt;
+  const bool alpha = config.input.has_alpha != 0;
+  out.pixels.create(height, width, alpha ? CV_8UC4 : CV_8UC3);
+  config.output.colorspace = alpha ? MODE_RGBA : MODE_RGB;
+  config.output.is_external_memory = 1;
+  config.output.u.RGBA.rgba = out.pixels.data;
+  config.output.u.RGBA.stride = static_cast<int>(out.pixels.step[0]);
+  config.output.u.RGBA.size = out.pixels.total() * out.pixels.elemSize();
+  const VP8StatusCode status = WebPDecode(data, bytes.size(), &config);
+  WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of ours
+  if (status != VP8_STATUS_OK) return std::nullopt;
   out.orientation = orientationInWebp(bytes);
   return out;
 }
