@@ -43,16 +43,6 @@ TEST(EmbedE2E, BrokenPhotosAreSkippedSilently) {
   EXPECT_EQ(readFile(dir.file("out.json")), R"({"groups":[1,1,1,1,1,1,2,2,2]})");
 }
 
-TEST(EmbedE2E, OnlyBrokenPhotosFailWithNoUsablePrint) {
-  TempDir dir;
-  writeFile(dir.file("text.jpg"), "not an image\n");
-  writeFile(dir.file("job.json"), jobText({dir.file("text.jpg"), dir.file("missing.heic")}, {1, 1}));
-  const ProgramResult r = runProgram(kFprint, {dir.file("job.json"), dir.file("out.json")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "no usable feature print among 2 photos (dims=-1)\n");
-  EXPECT_FALSE(exists(dir.file("out.json")));
-}
-
 TEST(EmbedE2E, StoredPrintsReplayToTheSameGroups) {
   TempDir dir;
   const std::string prints = dir.file("prints");

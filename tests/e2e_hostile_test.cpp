@@ -233,21 +233,6 @@ TEST_F(HostileJobsE2E, HugeUnusedContentTakesLittleMemory) {
               static_cast<long long>(r.peakRssBytes >> 20));
 }
 
-// A million undated photos: every one gets group 0, in reasonable time.
-TEST_F(HostileJobsE2E, MillionUndatedPhotos) {
-  const int64_t n = 1000000;
-  std::string text = "{\"photos\":[";
-  for (int64_t i = 0; i < n; ++i) text += i ? ",\"missing.jpg\"" : "\"missing.jpg\"";
-  text += "],\"timeGroups\":[";
-  std::string zeros;
-  for (int64_t i = 0; i < n; ++i) zeros += i ? ",0" : "0";
-  const MeasuredRun r = run(kFprint, text + zeros + "]}");
-  expectGroups(r, zeros);
-  EXPECT_LT(r.seconds, 120);
-  std::printf("[ measured ] 1000000 undated photos: %.1f s, peak %lld MiB\n", r.seconds,
-              static_cast<long long>(r.peakRssBytes >> 20));
-}
-
 // A million dated photos that all fail to open: the no-usable-print failure, in reasonable
 // time, and no result file.
 TEST_F(HostileJobsE2E, MillionDatedMissingPhotos) {

@@ -110,7 +110,7 @@ TEST_F(JobFileE2E, PhotosAreCheckedBeforeTimeGroupsAndLengths) {
 }
 
 TEST_F(JobFileE2E, DatedPhotosWithoutAnyPrintFailWithDimsMinusOne) {
-  // Before an image model is built in, no photo gets a print.
+  // Missing photos have no print, and undated ones do not count towards a usable one.
   expectFailure(run(R"({"photos":["a.jpg","b.jpg","c.jpg","d.jpg"],"timeGroups":[0,1,1,0]})"),
                 "no usable feature print among 4 photos (dims=-1)");
 }
