@@ -7,6 +7,7 @@
 #include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <sstream>
 
 #include "decode_test_images.h"
@@ -14,6 +15,7 @@
 #include "fprint/embedding_recipe.h"
 #include "fprint/feature_prints.h"
 #include "fprint/image_decode.h"
+#include "fprint/pixel_ops.h"
 #include "testing/test_support.h"
 
 namespace velto {
@@ -86,6 +88,34 @@ TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
   const double w2 = double{COLOUR_WEIGHT} * COLOUR_WEIGHT;
   EXPECT_NEAR(network, 1.0 / (1.0 + w2), 1e-5);
   EXPECT_NEAR(colour, w2 / (1.0 + w2), 1e-5);
+}
+
+// The network input is the area mean of the decoded picture, as OpenCV's INTER_AREA defines it;
+// only the rounding of a sum that lands next to half a level may differ.
+TEST(NetworkInputTest, AreaShrinkAgreesWithOpenCv) {
+  cv::RNG rng(11);
+  for (const cv::Size size : {cv::Size(500, 375), cv::Size(375, 500), cv::Size(448, 448),
+                              cv::Size(225, 224), cv::Size(1001, 767), cv::Size(224, 3000)}) {
+    cv::Mat picture(size, CV_8UC3);
+    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(picture, picture, cv::Size(5, 5), 1.5);
+    cv::Mat want;
+    cv::resize(picture, want, cv::Size(224, 224), 0, 0, cv::INTER_AREA);
+    const cv::Mat got = shrinkByArea(picture, 224, 224);
+    ASSERT_EQ(got.size(), cv::Size(224, 224));
+    cv::Mat diff;
+    cv::absdiff(got, want, diff);
+    double worst = 0;
+    cv::minMaxLoc(diff.reshape(1), nullptr, &worst);
+    EXPECT_LE(worst, 1) << size;
+    EXPECT_LT(cv::countNonZero(diff.reshape(1)), static_cast<int>(diff.total() / 100)) << size;
+  }
+  // A flat colour stays exactly that colour, also at the clipped last columns and rows.
+  const cv::Mat flat(377, 501, CV_8UC3, cv::Scalar(255, 7, 128));
+  const cv::Mat shrunk = shrinkByArea(flat, 224, 224);
+  cv::Mat off;
+  cv::absdiff(shrunk, cv::Scalar(255, 7, 128), off);
+  EXPECT_EQ(cv::countNonZero(off.reshape(1)), 0);
 }
 
 TEST(EmbeddingPrintTest, ColourLayoutCountsEachQuadrantInItsOwnBlock) {

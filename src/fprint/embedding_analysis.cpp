@@ -5,6 +5,7 @@
 
 #include "fprint/embedding_recipe.h"
 #include "fprint/image_decode.h"
+#include "fprint/pixel_ops.h"
 
 namespace velto {
 
@@ -13,7 +14,9 @@ cv::Mat networkInput(const cv::Mat& rgb8) {
   cv::Mat scaled;
   if (rgb8.size() == side) {
     scaled = rgb8;
-  } else {
+  } else if (rgb8.cols >= side.width && rgb8.rows >= side.height) {
+    scaled = shrinkByArea(rgb8, side.width, side.height);
+  } else {  // a small picture is enlarged, on at least one side
     cv::resize(rgb8, scaled, side, 0, 0, cv::INTER_AREA);
   }
   cv::Mat input(side, CV_32FC3);

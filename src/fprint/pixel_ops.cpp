@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <vector>
 #include <opencv2/imgproc.hpp>
 
 namespace velto {
@@ -93,6 +95,70 @@ cv::Mat reduceToShortSide(const cv::Mat& image, int64_t minShortSide) {
   cv::resize(image, out,
              cv::Size(static_cast<int>(image.cols / factor), static_cast<int>(image.rows / factor)),
              0, 0, cv::INTER_AREA);
+  return out;
+}
+
+namespace {
+
+// For each of `out` outputs over `in` >= `out` inputs: the inputs it covers, with the share of
+// each (its overlap with the output's span, over the span's length).
+struct AreaTaps {
+  std::vector<int64_t> first;  // per output: index of its first input
+  std::vector<int64_t> begin;  // per output: where its shares start in `share`; one past the end
+  std::vector<float> share;
+};
+
+AreaTaps areaTaps(int64_t in, int64_t out) {
+  AreaTaps taps;
+  const double scale = static_cast<double>(in) / static_cast<double>(out);
+  for (int64_t o = 0; o < out; ++o) {
+    const double from = static_cast<double>(o) * scale, to = static_cast<double>(o + 1) * scale;
+    const auto j0 = static_cast<int64_t>(std::floor(from));
+    const int64_t j1 = std::min(in, static_cast<int64_t>(std::ceil(to)));
+    taps.first.push_back(j0);
+    taps.begin.push_back(static_cast<int64_t>(taps.share.size()));
+    for (int64_t j = j0; j < j1; ++j) {
+      const double part = std::min(to, static_cast<double>(j + 1)) - std::max(from, static_cast<double>(j));
+      taps.share.push_back(static_cast<float>(part / scale));
+    }
+  }
+  taps.begin.push_back(static_cast<int64_t>(taps.share.size()));
+  return taps;
+}
+
+}  // namespace
+
+cv::Mat shrinkByArea(const cv::Mat& rgb8, int64_t width, int64_t height) {
+  CV_Assert(rgb8.type() == CV_8UC3 && width >= 1 && height >= 1 && rgb8.cols >= width &&
+            rgb8.rows >= height);
+  const AreaTaps rows = areaTaps(rgb8.rows, height), cols = areaTaps(rgb8.cols, width);
+  const int64_t inValues = int64_t{rgb8.cols} * 3;
+  // Down the image first: whole rows at a time, which vectorises.
+  std::vector<float> tall(static_cast<size_t>(height * inValues));
+  for (int64_t y = 0; y < height; ++y) {
+    float* dst = tall.data() + y * inValues;
+    std::fill(dst, dst + inValues, 0.0f);
+    for (int64_t t = rows.begin[y]; t < rows.begin[y + 1]; ++t) {
+      const uint8_t* src = rgb8.ptr<uint8_t>(static_cast<int>(rows.first[y] + t - rows.begin[y]));
+      const float w = rows.share[t];
+      for (int64_t k = 0; k < inValues; ++k) dst[k] += w * static_cast<float>(src[k]);
+    }
+  }
+  cv::Mat out(static_cast<int>(height), static_cast<int>(width), CV_8UC3);
+  for (int64_t y = 0; y < height; ++y) {
+    const float* src = tall.data() + y * inValues;
+    uint8_t* dst = out.ptr<uint8_t>(static_cast<int>(y));
+    for (int64_t x = 0; x < width; ++x) {
+      float sum[3] = {0.0f, 0.0f, 0.0f};
+      for (int64_t t = cols.begin[x]; t < cols.begin[x + 1]; ++t) {
+        const float* px = src + (cols.first[x] + t - cols.begin[x]) * 3;
+        for (int c = 0; c < 3; ++c) sum[c] += cols.share[t] * px[c];
+      }
+      for (int c = 0; c < 3; ++c) {
+        dst[x * 3 + c] = static_cast<uint8_t>(std::clamp(sum[c] + 0.5f, 0.0f, 255.0f));
+      }
+    }
+  }
   return out;
 }
 
