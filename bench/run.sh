@@ -4,12 +4,14 @@
 # peer (findimagedupes computing its own fingerprints of the same files) side by side.
 #
 #   bench/run.sh [SET_DIR]      SET_DIR defaults to ../shared/bench/dev beside the checkout
+#   REPEATS=N bench/run.sh      best of N runs of every measurement (default 5)
 #
 # Inputs: (a) the photos of the set's "merged" job, (b) 12-megapixel JPEGs and (c) HEICs made
 # from 24 of them with ImageMagick and heif-enc, once, cached in build/bench-cache.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 set_dir=$(realpath "${1:-$root/../shared/bench/dev}")
+REPEATS=${REPEATS:-5}  # runs of each measurement; the best one counts
 "$root/tools/install-deps.sh" imagemagick libheif-examples findimagedupes time
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -50,10 +52,11 @@ done
 write_job "$cache/jpeg12.json" "${jpegs[@]}"
 write_job "$cache/heic12.json" "${heics[@]}"
 
-# Seconds of the best of three runs of a command, and its peak memory in MiB.
-best_of_three() {
+# Seconds of the best of REPEATS runs of a command, and its peak memory in MiB. The machine is
+# a shared VM whose speed wanders by 10-20 % between runs; the best run is the steadiest figure.
+best_of() {
   local best="" t mem=0
-  for _ in 1 2 3; do
+  for ((i = 0; i < REPEATS; i++)); do
     /usr/bin/time -f "%e %M" -o "$cache/time.txt" "$@" >/dev/null 2>&1 || true
     read -r t m <"$cache/time.txt"
     ((m > mem)) && mem=$m
@@ -67,17 +70,17 @@ printf '%-8s %6s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %7s %7s\n' input photos
 for kind in dev jpeg12 heic12; do
   job=$cache/$kind.json
   n=$(/usr/bin/python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["photos"]))' "$job")
-  read -r secs mem < <(best_of_three "$fprint" "$job" "$cache/out.json")
-  # Each stage's best of three runs, as for the whole process and the peer.
+  read -r secs mem < <(best_of "$fprint" "$job" "$cache/out.json")
+  # Each stage's best of REPEATS runs, as for the whole process and the peer.
   declare -A ms=()
-  for _ in 1 2 3; do
+  for ((i = 0; i < REPEATS; i++)); do
     while read -r name total per; do
       if [[ -z ${ms[$name]:-} ]] || (($(echo "$per < ${ms[$name]}" | bc -l))); then ms[$name]=$per; fi
     done < <("$stages" "$job" | grep -v -E '^(photos|setup)')
   done
   mapfile -t files < <(/usr/bin/python3 -c 'import json,sys; print("\n".join(json.load(open(sys.argv[1]))["photos"]))' "$job")
   # A fresh fingerprint database each time: findimagedupes skips files it already knows.
-  read -r peer_secs _ < <(best_of_three bash -c 'rm -f "$0" && findimagedupes -q -n -f "$0" -- "$@"' \
+  read -r peer_secs _ < <(best_of bash -c 'rm -f "$0" && findimagedupes -q -n -f "$0" -- "$@"' \
     "$cache/peer.db" "${files[@]}")
   /usr/bin/python3 - "$kind" "$n" "$secs" "$peer_secs" "$mem" "${ms[read]}" "${ms[decode]}" \
     "${ms[resize]}" "${ms[network]}" "${ms[grouping]}" <<'PY'
@@ -91,6 +94,6 @@ print(f"{kind:<8} {n:6d} {pps:9.1f} {per:9.1f} " + " ".join(f"{x:8.2f}" for x in
       + f" {total:8.1f} {per / total:9.2f} {peer_pps:9.1f} {pps / peer_pps:7.1f} {mem:>7}")
 PY
 done
-echo "(stage columns: milliseconds per photo, each stage measured alone, best of three; sum: their total;"
+echo "(stage columns: milliseconds per photo, each stage measured alone, best of $REPEATS; sum: their total;"
 echo " e2e/sum: whole-process time per photo over that sum; peer: findimagedupes fingerprints;"
 echo " ratio: our photos/s over the peer's; MiB: peak resident memory of velto-fprint)"
