@@ -1,6 +1,9 @@
 // The real velto-fprint and velto-fprint-embed on real photos.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "fprint/embedding_recipe.h"
@@ -68,6 +71,30 @@ TEST(EmbedE2E, EmbedReportsPhotosWithoutPrint) {
   EXPECT_EQ(r.out, dir.file("prints") + "/000000.print\t0\t" + dir.file("missing.jpg") + "\n");
   EXPECT_FALSE(exists(dir.file("prints/000000.print")));
   EXPECT_TRUE(exists(dir.file("prints/job.json")));
+}
+
+// Where the system refuses the network's helper threads (here: a user allowed one process in
+// all), the run still succeeds, quietly, with the same groups.
+TEST(EmbedE2E, RefusedThreadsGiveTheSameGroups) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0 ||
+      ::access("/usr/bin/prlimit", X_OK) != 0) {
+    GTEST_SKIP() << "needs root, setpriv and prlimit to run as a user limited to one process";
+  }
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0777);
+  const std::vector<std::string> asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                             "/usr/bin/prlimit", "--nproc=1"};
+  auto args = asNobody;
+  args.insert(args.end(), {"/usr/bin/test", "-r", "photos/cat_1.jpg"});
+  if (runProgram("/usr/bin/setpriv", args, kExamples).status != 0) {
+    GTEST_SKIP() << "the examples are not readable by user 65534";
+  }
+  args = asNobody;
+  args.insert(args.end(), {kFprint, "job.json", dir.file("out.json")});
+  const ProgramResult r = runProgram("/usr/bin/setpriv", args, kExamples);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(dir.file("out.json")), R"({"groups":[1,1,1,2,2,2,3,3,4,4]})");
 }
 
 }  // namespace

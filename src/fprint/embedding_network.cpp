@@ -1,5 +1,6 @@
 #include "fprint/embedding_network.h"
 
+#include <new>
 #include <opencv2/core.hpp>
 
 #include "fprint/conv_network.h"
@@ -20,7 +21,12 @@ struct EmbeddingNetwork::Impl {
 EmbeddingNetwork::EmbeddingNetwork(int threads)
     : impl_(std::make_unique<Impl>(threads > 0 ? threads : availableThreads(NETWORK_MAX_THREADS))) {
   const auto size = static_cast<size_t>(velto_model_layers_end - velto_model_layers_begin);
-  impl_->net = ConvNetwork::fromLayerFile(std::string_view(velto_model_layers_begin, size));
+  try {
+    impl_->net = ConvNetwork::fromLayerFile(std::string_view(velto_model_layers_begin, size));
+  } catch (const std::bad_alloc&) {
+    // Without memory for the network no photo gets a print, and the run says so.
+    impl_->net.reset();
+  }
   if (impl_->net && (impl_->net->inputSide() != NETWORK_INPUT_SIDE ||
                      impl_->net->inputChannels() != 3 ||
                      impl_->net->outputChannels() != POOLED_FEATURES)) {

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <system_error>
 
 namespace velto {
 namespace {
@@ -34,8 +35,14 @@ T awaitChange(const std::atomic<T>& value, T old) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int threads) : threads_(std::max(1, threads)) {
-  for (int i = 1; i < threads_; ++i) workers_.emplace_back([this, i] { workerLoop(i); });
+WorkerPool::WorkerPool(int threads) {
+  // Where the system grants fewer threads than asked, the team is smaller: same results, later.
+  const int wanted = std::max(1, threads);
+  try {
+    for (int i = 1; i < wanted; ++i) workers_.emplace_back([this, i] { workerLoop(i); });
+  } catch (const std::system_error&) {
+  }
+  threads_ = static_cast<int>(workers_.size()) + 1;
 }
 
 WorkerPool::~WorkerPool() {

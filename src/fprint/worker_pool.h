@@ -13,7 +13,7 @@ namespace velto {
 
 class WorkerPool {
  public:
-  explicit WorkerPool(int threads);  // at least 1
+  explicit WorkerPool(int threads);  // at least 1; fewer when the system refuses threads
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -30,7 +30,7 @@ class WorkerPool {
  private:
   void workerLoop(int index);
 
-  const int threads_;
+  int threads_ = 1;
   const std::function<void(int)>* job_ = nullptr;
   std::atomic<uint64_t> generation_{0};
   std::atomic<int> pending_{0};
