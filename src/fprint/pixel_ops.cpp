@@ -133,25 +133,22 @@ cv::Mat shrinkByArea(const cv::Mat& rgb8, int64_t width, int64_t height) {
             rgb8.rows >= height);
   const AreaTaps rows = areaTaps(rgb8.rows, height), cols = areaTaps(rgb8.cols, width);
   const int64_t inValues = int64_t{rgb8.cols} * 3;
-  // Down the image first: whole rows at a time, which vectorises.
-  std::vector<float> tall(static_cast<size_t>(height * inValues));
+  // One output row at a time: the mean down the columns over a whole input row (which
+  // vectorises), then along it. Memory: one row of floats, whatever the picture's height.
+  std::vector<float> line(static_cast<size_t>(inValues));
+  cv::Mat out(static_cast<int>(height), static_cast<int>(width), CV_8UC3);
   for (int64_t y = 0; y < height; ++y) {
-    float* dst = tall.data() + y * inValues;
-    std::fill(dst, dst + inValues, 0.0f);
+    std::fill(line.begin(), line.end(), 0.0f);
     for (int64_t t = rows.begin[y]; t < rows.begin[y + 1]; ++t) {
       const uint8_t* src = rgb8.ptr<uint8_t>(static_cast<int>(rows.first[y] + t - rows.begin[y]));
       const float w = rows.share[t];
-      for (int64_t k = 0; k < inValues; ++k) dst[k] += w * static_cast<float>(src[k]);
+      for (int64_t k = 0; k < inValues; ++k) line[k] += w * static_cast<float>(src[k]);
     }
-  }
-  cv::Mat out(static_cast<int>(height), static_cast<int>(width), CV_8UC3);
-  for (int64_t y = 0; y < height; ++y) {
-    const float* src = tall.data() + y * inValues;
     uint8_t* dst = out.ptr<uint8_t>(static_cast<int>(y));
     for (int64_t x = 0; x < width; ++x) {
       float sum[3] = {0.0f, 0.0f, 0.0f};
       for (int64_t t = cols.begin[x]; t < cols.begin[x + 1]; ++t) {
-        const float* px = src + (cols.first[x] + t - cols.begin[x]) * 3;
+        const float* px = line.data() + (cols.first[x] + t - cols.begin[x]) * 3;
         for (int c = 0; c < 3; ++c) sum[c] += cols.share[t] * px[c];
       }
       for (int c = 0; c < 3; ++c) {

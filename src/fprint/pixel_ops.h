@@ -27,7 +27,7 @@ cv::Mat reduceToShortSide(const cv::Mat& image, int64_t minShortSide);
 
 // A CV_8UC3 image no smaller than width x height on either side, shrunk to exactly that size:
 // each output pixel the mean of the area it covers (inputs cut by its edges count by the part
-// inside), rounded to the nearest level. Columns first down the image, then along each row.
+// inside), rounded to the nearest level.
 cv::Mat shrinkByArea(const cv::Mat& rgb8, int64_t width, int64_t height);
 
 // The stored pixels as they are to be shown under Exif orientation 1-8 (others: as stored).
