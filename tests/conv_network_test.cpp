@@ -2,6 +2,8 @@
 // use every kind of layer, padding, stride, residual and channel count the kernels handle
 // (partial weight panels, pixel counts that are no multiple of the tile); and the layer files it
 // must refuse.
+#include "fprint/conv_network.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "fprint/conv_network.h"
 #include "fprint/worker_pool.h"
 
 namespace velto {
@@ -41,8 +42,8 @@ std::string layerFile(uint32_t side, uint32_t channels, const std::vector<LayerS
   put32(bytes, channels);
   put32(bytes, static_cast<uint32_t>(specs.size()));
   for (const LayerSpec& l : specs) {
-    for (uint32_t v : {l.kind, l.in, l.out, l.stride, l.top, l.left, l.bottom, l.right, l.relu6,
-                       l.residual}) {
+    for (uint32_t v :
+         {l.kind, l.in, l.out, l.stride, l.top, l.left, l.bottom, l.right, l.relu6, l.residual}) {
       put32(bytes, v);
     }
     const uint32_t perOutput = l.kind == 1 ? 9 : l.kind == 0 ? l.in * 9 : l.in;
@@ -83,7 +84,8 @@ std::vector<double> reference(const std::vector<LayerSpec>& specs,
               if (l.kind == 1) {
                 sum += px[o] * wt[o * 9 + ky * 3 + kx];
               } else {
-                for (int64_t c = 0; c < l.in; ++c) sum += px[c] * wt[((o * l.in + c) * k + ky) * k + kx];
+                for (int64_t c = 0; c < l.in; ++c)
+                  sum += px[c] * wt[((o * l.in + c) * k + ky) * k + kx];
               }
             }
           if (l.residual != NONE) sum += tensors[l.residual][(y * ow + x) * l.out + o];
@@ -106,14 +108,10 @@ std::vector<double> reference(const std::vector<LayerSpec>& specs,
 // built-in network, 24 outputs (one and a half weight panels), residuals on every kind.
 const std::vector<LayerSpec> kSpecs = {
     {0, 3, 16, 2, 0, 0, 1, 1, 1, NONE},  // 12 x 12
-    {1, 16, 16, 1, 1, 1, 1, 1, 1, NONE},
-    {2, 16, 24, 1, 0, 0, 0, 0, 0, NONE},
-    {2, 24, 48, 1, 0, 0, 0, 0, 1, NONE},
-    {1, 48, 48, 1, 1, 1, 1, 1, 0, 4},
-    {2, 48, 24, 1, 0, 0, 0, 0, 0, 3},
-    {1, 24, 24, 2, 1, 1, 1, 1, 1, NONE},  // 6 x 6
-    {2, 24, 40, 1, 0, 0, 0, 0, 0, NONE},
-    {0, 40, 8, 1, 1, 1, 1, 1, 1, NONE},
+    {1, 16, 16, 1, 1, 1, 1, 1, 1, NONE}, {2, 16, 24, 1, 0, 0, 0, 0, 0, NONE},
+    {2, 24, 48, 1, 0, 0, 0, 0, 1, NONE}, {1, 48, 48, 1, 1, 1, 1, 1, 0, 4},
+    {2, 48, 24, 1, 0, 0, 0, 0, 0, 3},    {1, 24, 24, 2, 1, 1, 1, 1, 1, NONE},  // 6 x 6
+    {2, 24, 40, 1, 0, 0, 0, 0, 0, NONE}, {0, 40, 8, 1, 1, 1, 1, 1, 1, NONE},
 };
 
 TEST(ConvNetworkTest, EveryKernelSetMatchesTheReferenceWhateverTheThreads) {
@@ -164,15 +162,15 @@ TEST(ConvNetworkTest, RefusesInconsistentLayerFiles) {
     change(specs[layer]);
     return specs;
   };
-  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.in = 4; })));       // not the input's channels
-  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.out = 20; })));     // not a multiple of 8
-  EXPECT_TRUE(refused(with(1, [](LayerSpec& l) { l.out = 24; })));     // depthwise changes width
-  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.stride = 2; })));   // strided 1 x 1
-  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.kind = 3; })));     // unknown kind
+  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.in = 4; })));        // not the input's channels
+  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.out = 20; })));      // not a multiple of 8
+  EXPECT_TRUE(refused(with(1, [](LayerSpec& l) { l.out = 24; })));      // depthwise changes width
+  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.stride = 2; })));    // strided 1 x 1
+  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.kind = 3; })));      // unknown kind
   EXPECT_TRUE(refused(with(5, [](LayerSpec& l) { l.residual = 2; })));  // other width
   EXPECT_TRUE(refused(with(5, [](LayerSpec& l) { l.residual = 7; })));  // not computed yet
   EXPECT_TRUE(refused(with(7, [](LayerSpec& l) { l.residual = 3; })));  // other size
-  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.bottom = 40; })));  // absurd padding
+  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.bottom = 40; })));   // absurd padding
   EXPECT_FALSE(ConvNetwork::fromLayerFile(layerFile(1, 3, kSpecs)).has_value());  // too small
 }
 

@@ -1,6 +1,5 @@
 // The real velto-fprint and velto-fprint-embed on real photos.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -284,7 +284,8 @@ TEST(DecodeScalingTest, OtherFormatsShrinkByWholeFactors) {
   // Alpha is averaged with its colour when libwebp scales: a half-transparent colour stays the
   // same colour on white.
   const cv::Mat translucent(800, 1000, CV_8UC4, cv::Scalar(200, 100, 0, 128));
-  const auto scaled = quietDecode(encode(translucent, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101}), 256);
+  const auto scaled =
+      quietDecode(encode(translucent, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101}), 256);
   ASSERT_TRUE(scaled);
   EXPECT_EQ(scaled->size(), cv::Size(333, 266));
   const cv::Vec3b centre = pixel(*scaled, 166, 133);

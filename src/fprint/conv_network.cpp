@@ -1,12 +1,12 @@
 #include "fprint/conv_network.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-#include <sys/mman.h>
 
 #include "fprint/byte_reader.h"
 #include "fprint/worker_pool.h"
@@ -159,8 +159,8 @@ std::optional<ConvNetwork> ConvNetwork::fromLayerFile(std::string_view bytes) {
   ConvNetwork net;
   int64_t count = 0;
   if (!file.u32(net.side_) || !file.u32(net.channels_) || !file.u32(count)) return std::nullopt;
-  if (net.side_ < 1 || net.side_ > MAX_SIDE || net.channels_ < 1 ||
-      net.channels_ > MAX_CHANNELS || count < 1 || count > MAX_LAYERS) {
+  if (net.side_ < 1 || net.side_ > MAX_SIDE || net.channels_ < 1 || net.channels_ > MAX_CHANNELS ||
+      count < 1 || count > MAX_LAYERS) {
     return std::nullopt;
   }
   for (int64_t i = 0; i < count; ++i) {
@@ -184,7 +184,7 @@ void ConvNetwork::assignBuffers() {
     lastUse[i] = std::max(lastUse[i], i);
     if (layers_[i].residual >= 0) lastUse[layers_[i].residual] = i;  // i only grows
   }
-  lastUse[count] = count;  // the pooled tensor
+  lastUse[count] = count;      // the pooled tensor
   std::vector<int64_t> holds;  // buffer → tensor it holds
   std::vector<int64_t> sizes;
   for (int64_t i = 0; i < count; ++i) {
@@ -199,15 +199,15 @@ void ConvNetwork::assignBuffers() {
       sizes.push_back(0);
     }
     holds[chosen] = i + 1;
-    sizes[chosen] =
-        std::max(sizes[chosen], layer.outHeight * layer.outWidth * layer.outChannels);
+    sizes[chosen] = std::max(sizes[chosen], layer.outHeight * layer.outWidth * layer.outChannels);
     layer.buffer = chosen;
   }
   buffers_.clear();
   for (const int64_t size : sizes) {
     // Left uninitialised: every layer writes all of its output before anything reads it. Huge
     // pages where the system grants them: a run touches these megabytes once per photo.
-    const size_t bytes = (static_cast<size_t>(size) * sizeof(float) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    const size_t bytes =
+        (static_cast<size_t>(size) * sizeof(float) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
     void* memory = std::aligned_alloc(HUGE_PAGE, bytes);
     if (memory == nullptr) throw std::bad_alloc();
     madvise(memory, bytes, MADV_HUGEPAGE);

@@ -23,7 +23,8 @@ struct ConvLayer {
   int64_t padTop = 0, padLeft = 0;
   int64_t inHeight = 0, inWidth = 0, outHeight = 0, outWidth = 0;
   bool relu6 = false;
-  int64_t residual = -1;  // tensor added to the output; tensor 0 is the input, i + 1 layer i's output
+  int64_t residual =
+      -1;  // tensor added to the output; tensor 0 is the input, i + 1 layer i's output
   std::vector<float> weights, bias;  // in the kernels' layouts
   int64_t buffer = 0;                // where the output lives
 };

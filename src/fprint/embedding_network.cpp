@@ -27,9 +27,9 @@ EmbeddingNetwork::EmbeddingNetwork(int threads)
     // Without memory for the network no photo gets a print, and the run says so.
     impl_->net.reset();
   }
-  if (impl_->net && (impl_->net->inputSide() != NETWORK_INPUT_SIDE ||
-                     impl_->net->inputChannels() != 3 ||
-                     impl_->net->outputChannels() != POOLED_FEATURES)) {
+  if (impl_->net &&
+      (impl_->net->inputSide() != NETWORK_INPUT_SIDE || impl_->net->inputChannels() != 3 ||
+       impl_->net->outputChannels() != POOLED_FEATURES)) {
     impl_->net.reset();
   }
 }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <vector>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 namespace velto {
 
@@ -118,7 +118,8 @@ AreaTaps areaTaps(int64_t in, int64_t out) {
     taps.first.push_back(j0);
     taps.begin.push_back(static_cast<int64_t>(taps.share.size()));
     for (int64_t j = j0; j < j1; ++j) {
-      const double part = std::min(to, static_cast<double>(j + 1)) - std::max(from, static_cast<double>(j));
+      const double part =
+          std::min(to, static_cast<double>(j + 1)) - std::max(from, static_cast<double>(j));
       taps.share.push_back(static_cast<float>(part / scale));
     }
   }
