@@ -1,19 +1,20 @@
 // The result file under sudden death: velto-fprint-replay killed at any moment leaves either
 // the complete old result or the complete new one, and at most its own temporary files.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <random>
 
+#include "testing/measured_run.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -23,21 +24,7 @@ const std::string kReplay = VELTO_REPLAY_BIN;
 
 // Starts the program with both output streams discarded.
 pid_t start(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<std::string> argStrings = {program};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  return pid;
+  return startChild(program, args, "/dev/null", "/dev/null", "/dev/null");
 }
 
 void sleepFor(double seconds) {
@@ -92,7 +79,8 @@ TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
   writeFile(job, text + numbers + "]}");
   const std::string newResult = "{\"groups\":[" + numbers + "]}";
   ASSERT_GT(newResult.size(), size_t{1900000});
-  const std::string oldResult = "{\"groups\":[1,1,2]} from an earlier run " + std::string(5000, '.');
+  const std::string oldResult =
+      "{\"groups\":[1,1,2]} from an earlier run " + std::string(5000, '.');
 
   // One undisturbed run gives the lifetime over which the kills are spread, and the time from
   // the temporary file's appearance to the end, in which the result is written, flushed and
@@ -148,9 +136,11 @@ TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
   // Both outcomes occurred, so the kills did fall before and after the rename.
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawNew, 0);
-  std::printf("[ measured ] lifetime %.2f s, writing %.3f s; %lld runs: %lld old, %lld new, %lld temporary files\n",
-              lifetime, writing, static_cast<long long>(runs), static_cast<long long>(sawOld),
-              static_cast<long long>(sawNew), static_cast<long long>(leftTemporary));
+  std::printf(
+      "[ measured ] lifetime %.2f s, writing %.3f s; %lld runs: %lld old, %lld new, %lld temporary "
+      "files\n",
+      lifetime, writing, static_cast<long long>(runs), static_cast<long long>(sawOld),
+      static_cast<long long>(sawNew), static_cast<long long>(leftTemporary));
 }
 
 }  // namespace

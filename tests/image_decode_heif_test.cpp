@@ -11,16 +11,8 @@ namespace {
 
 using namespace velto::testing;
 
-constexpr int64_t kFullSize = std::numeric_limits<int64_t>::max();
 // HEVC and AV1 at quality 90 with 4:2:0 chroma: flat areas come back within a few levels.
 constexpr double kTolerance = 12;
-
-std::optional<cv::Mat> quietDecode(const std::string& bytes, int64_t minShortSide = kFullSize) {
-  CapturedOutput captured;
-  std::optional<cv::Mat> image = decodeImageBytes(bytes, minShortSide);
-  EXPECT_EQ(captured.text(), "");
-  return image;
-}
 
 TEST(DecodeHeifTest, HeicAndAvifGiveTheUprightPicture) {
   const cv::Mat picture = quadrantPicture(128, 96);
@@ -57,9 +49,9 @@ TEST(DecodeHeifTest, ThumbnailIsUsedWhenLargeEnough) {
   const auto bytes = encodeHeif(picture, false, 1, 320);  // thumbnail 320 x 240
   ASSERT_TRUE(bytes);
   const std::vector<std::pair<int64_t, cv::Size>> cases = {
-      {240, {320, 240}},        // the thumbnail exactly suffices
-      {200, {320, 240}},        // thumbnail; 240/200 = 1, not shrunk further
-      {100, {160, 120}},        // thumbnail, then halved
+      {240, {320, 240}},  // the thumbnail exactly suffices
+      {200, {320, 240}},  // thumbnail; 240/200 = 1, not shrunk further
+      {100, {160, 120}},  // thumbnail, then halved
       // Short of the request, but as large as the network input: still the thumbnail.
       {256, {320, 240}},
       {kFullSize, {320, 240}},

@@ -14,23 +14,18 @@
 
 namespace velto::testing {
 
-MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
-                        double limitSeconds) {
-  TempDir io;
-  const std::string outPath = io.file("stdout");
-  const std::string errPath = io.file("stderr");
+pid_t startChild(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& inPath, const std::string& outPath,
+                 const std::string& errPath) {
   std::vector<std::string> argStrings = {program};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
-
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = ::open(inPath.c_str(), O_RDONLY);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
@@ -40,6 +35,17 @@ MeasuredRun runMeasured(const std::string& program, const std::vector<std::strin
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
+                        double limitSeconds) {
+  TempDir io;
+  const std::string outPath = io.file("stdout");
+  const std::string errPath = io.file("stderr");
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = startChild(program, args, "/dev/null", outPath, errPath);
   MeasuredRun run;
   int wstatus = 0;
   struct rusage usage {};
