@@ -38,8 +38,6 @@ EmbeddingNetwork::~EmbeddingNetwork() = default;
 
 bool EmbeddingNetwork::ready() const { return impl_->net.has_value(); }
 
-int EmbeddingNetwork::threads() const { return impl_->pool.threads(); }
-
 std::vector<float> EmbeddingNetwork::pooledFeatures(const cv::Mat& rgb) {
   if (!ready() || rgb.type() != CV_32FC3 || rgb.rows != NETWORK_INPUT_SIDE ||
       rgb.cols != NETWORK_INPUT_SIDE) {

@@ -30,8 +30,6 @@ class EmbeddingNetwork {
   // True when the network loaded; a build whose model data is broken gives false.
   bool ready() const;
 
-  int threads() const;
-
   // The POOLED_FEATURES averaged activations for `rgb`, a CV_32FC3 image of
   // NETWORK_INPUT_SIDE squared pixels, RGB order, values in [0, 1]. Empty on failure.
   std::vector<float> pooledFeatures(const cv::Mat& rgb);

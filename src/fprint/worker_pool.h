@@ -18,16 +18,14 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  int threads() const { return threads_; }
-
-  // Calls part(0) … part(threads() - 1), part 0 on the calling thread, and waits for all.
-  void run(const std::function<void(int)>& part);
-
-  // Splits [0, count) into threads() ranges whose inner bounds are multiples of `grain` and
+  // Splits [0, count) into one range per thread, whose inner bounds are multiples of `grain` and
   // calls work(begin, end) for each non-empty one.
   void forRanges(int64_t count, int64_t grain, const std::function<void(int64_t, int64_t)>& work);
 
  private:
+  // Calls part(0) … part(n - 1) for a team of n threads, part 0 on the calling thread, and waits
+  // for all.
+  void run(const std::function<void(int)>& part);
   void workerLoop(int index);
 
   int threads_ = 1;
