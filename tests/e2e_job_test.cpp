@@ -79,6 +79,7 @@ TEST_F(JobFileE2E, ContentThatIsNotAJsonObjectNamesThePathAsGiven) {
        {std::string(""), std::string("[]"), std::string("42"), std::string("\"x\""),
         std::string("{\"photos\":[],}"), std::string("{\"photos\":[],\"timeGroups\":[]} x"),
         std::string("// c\n{}"), std::string("{photos:[]}"), std::string("{\"a\":\"\xff\"}"),
+        std::string("{"), std::string("{} {}"),
         std::string("{\"photos\":[],\"timeGroups\":[]}\0", 30)}) {
     expectFailure(run(bytes), job + " is not a JSON object");
   }
@@ -94,7 +95,8 @@ TEST_F(JobFileE2E, PhotosAreCheckedBeforeTimeGroupsAndLengths) {
        {std::string("{}"), std::string(R"({"photos":"a.jpg","timeGroups":[1]})"),
         std::string(R"({"photos":null,"timeGroups":[]})"),
         std::string(R"({"photos":["a.jpg",3],"timeGroups":[1]})"),
-        std::string(R"({"timeGroups":[1]})")}) {
+        std::string(R"({"timeGroups":[1]})"),
+        std::string(R"({"photos":[1],"timeGroups":[1,2]})")}) {
     expectFailure(run(bytes), photos);
   }
   const std::string timeGroups = "\"timeGroups\" missing or not an array";
@@ -194,13 +196,15 @@ TEST_F(JobFileE2E, TimeGroupEntriesOfEveryJsonTypeAreConverted) {
   writeFile(dir.file("same.print"), std::string("\x01\0\0\0\0\0\x80\x3f", 8));
   const std::string p = "\"" + dir.file("same.print") + "\"";
   std::string photos;
-  for (int i = 0; i < 12; ++i) photos += (i ? "," : "") + p;
-  // 1, 2, -1, 1, 0, 0, 0, 0, 0, saturated max, 2^64 saturated max, saturated min.
-  writeFile(job, "{\"timeGroups\":[1,2.9,-1.5,true,false,null,\"3\",[1],{},1e300,"
-                 "18446744073709551616,-1e300],\"photos\":[" + photos + "]}");
+  for (int i = 0; i < 15; ++i) photos += (i ? "," : "") + p;
+  // 1, 2, -1, 1, 0, 0, 0, 0, 0, saturated max, 2^64 saturated max, saturated min, 100, 0, 7.
+  writeFile(job,
+            "{\"timeGroups\":[1,2.9,-1.5,true,false,null,\"3\",[1],{},1e300,"
+            "18446744073709551616,-1e300,1e2,-0.0,7],\"photos\":[" +
+                photos + "]}");
   const ProgramResult r = runProgram(kReplay, {job, out});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(readFile(out), R"({"groups":[1,2,0,3,0,0,0,0,0,4,4,0]})");
+  EXPECT_EQ(readFile(out), R"({"groups":[1,2,0,3,0,0,0,0,0,4,4,0,5,0,6]})");
 }
 
 }  // namespace

@@ -87,11 +87,6 @@ TEST_F(ReplayE2E, NoUsablePrintFailsWithDims) {
   EXPECT_FALSE(exists(out));
 }
 
-TEST_F(ReplayE2E, JobWithoutDatedPhotosNeedsNoPrints) {
-  EXPECT_EQ(groups({dir.file("missing"), dir.file("nothing")}, {0, -1}),
-            R"({"groups":[0,0]})");
-}
-
 TEST_F(ReplayE2E, PrintEncodings) {
   const std::string a = print({1, 0}), b = print({0, 1});
   // Type 2 (doubles) with the same values as `b`.

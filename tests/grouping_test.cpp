@@ -1,5 +1,7 @@
 // Runs, threshold, cuts and numbering on the cases where an off-by-one or a comparison slip
 // changes the result, and invariants of the whole core over many random jobs.
+#include "grouping/grouping.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <set>
 
 #include "grouping/cuts.h"
-#include "grouping/grouping.h"
 #include "grouping/numbering.h"
 #include "grouping/threshold.h"
 #include "main/constants.h"
@@ -75,13 +76,6 @@ TEST(ThresholdTest, CollectionOrderDoesNotMatter) {
     std::shuffle(s.begin(), s.end(), rng);
     EXPECT_EQ(splitThreshold(s), first);
   }
-}
-
-TEST(ThresholdTest, ConstantsHaveTheirExactBitPatterns) {
-  EXPECT_EQ(std::bit_cast<uint32_t>(T_SPLIT_DEFAULT), 0x3F0A3D71u);
-  EXPECT_EQ(std::bit_cast<uint32_t>(T_SPLIT_FLOOR), 0x3EE66666u);
-  EXPECT_EQ(std::bit_cast<uint32_t>(T_SPLIT_CEIL), 0x3F1EB852u);
-  EXPECT_EQ(T_SPLIT_DEFAULT, 0.54f);
 }
 
 Cuts cutsOfOneRun(const Scores& D, float tSplit = T_SPLIT_DEFAULT) {

@@ -46,19 +46,6 @@ TEST(DecodeFormatsTest, EveryFormatGivesTheUprightPictureInRgb) {
   }
 }
 
-TEST(DecodeFormatsTest, FormatIsToldByContentNotName) {
-  TempDir dir;
-  const cv::Mat picture = quadrantPicture(32, 24);
-  writeFile(dir.file("really-a-png.jpg"), encode(picture, ".png"));
-  writeFile(dir.file("really-a-jpeg.png"), encode(picture, ".jpg"));
-  writeFile(dir.file("no-extension"), encode(picture, ".webp"));
-  for (const std::string name : {"really-a-png.jpg", "really-a-jpeg.png", "no-extension"}) {
-    const auto image = decodeImage(dir.file(name), kFullSize);
-    ASSERT_TRUE(image) << name;
-    EXPECT_LE(quadrantError(*image), 10) << name;
-  }
-}
-
 // A damaged ancillary chunk makes libpng warn and go on; stray bytes between JPEG markers make
 // libjpeg warn and go on; an unknown tag makes libtiff warn and go on. None of it is printed.
 TEST(DecodeFormatsTest, LibraryWarningsAreNotPrinted) {
