@@ -5,7 +5,6 @@
 #include <jpeglib.h>
 // clang-format on
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <libheif/heif.h>
 #include <png.h>
 #include <unistd.h>
@@ -19,7 +18,6 @@
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
 
-#include "fprint/image_decode.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -372,16 +370,6 @@ std::string CapturedOutput::text() {
     savedOut_ = savedErr_ = -1;
   }
   return readFile(path_);
-}
-
-std::optional<cv::Mat> quietDecode(const std::string& bytes, int64_t minShortSide) {
-  CapturedOutput captured;
-  std::optional<cv::Mat> image = decodeImageBytes(bytes, minShortSide);
-  EXPECT_EQ(captured.text(), "");
-  if (image) {
-    EXPECT_EQ(image->type(), CV_8UC3);
-  }
-  return image;
 }
 
 }  // namespace velto::testing

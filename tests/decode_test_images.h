@@ -84,11 +84,4 @@ class CapturedOutput {
   std::string path_;
 };
 
-// Asks for decoding at full size, whatever the picture's sides.
-inline constexpr int64_t kFullSize = INT64_MAX;
-
-// Decodes with standard output and standard error captured, and fails the test on any output
-// or on a picture that is not 8-bit RGB.
-std::optional<cv::Mat> quietDecode(const std::string& bytes, int64_t minShortSide = kFullSize);
-
 }  // namespace velto::testing

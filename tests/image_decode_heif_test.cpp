@@ -5,6 +5,7 @@
 
 #include "decode_test_images.h"
 #include "fprint/image_decode.h"
+#include "quiet_decode.h"
 
 namespace velto {
 namespace {

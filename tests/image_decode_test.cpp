@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "decode_test_images.h"
+#include "quiet_decode.h"
 #include "testing/test_support.h"
 
 namespace velto {
