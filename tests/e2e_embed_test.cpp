@@ -72,6 +72,28 @@ TEST(EmbedE2E, EmbedReportsPhotosWithoutPrint) {
   EXPECT_TRUE(exists(dir.file("prints/job.json")));
 }
 
+TEST(EmbedE2E, SecondJobInAUsedPrintFolderReplaysLikeTheProgram) {
+  // The first job leaves a print for every photo; the second lacks two of them, and the
+  // folder's job must then replay to velto-fprint's groups, not to the earlier prints.
+  TempDir dir;
+  const std::string p = std::string(VELTO_EXAMPLE_PHOTOS) + "/";
+  const std::vector<std::string> first = {p + "cat_1.jpg", p + "cat_2.jpg", p + "cat_3.jpg",
+                                          p + "coffee_1.jpg", p + "coffee_2.jpg"};
+  const std::vector<std::string> second = {p + "cat_1.jpg", dir.file("gone.jpg"), p + "cat_3.jpg",
+                                           dir.file("gone.jpg"), p + "coffee_2.jpg"};
+  const std::string prints = dir.file("prints");
+  writeFile(dir.file("first.json"), jobText(first, {1, 1, 1, 1, 1}));
+  ASSERT_EQ(runProgram(kEmbed, {dir.file("first.json"), prints}).status, 0);
+  ASSERT_TRUE(exists(prints + "/000001.print"));
+  writeFile(dir.file("second.json"), jobText(second, {1, 1, 1, 1, 1}));
+  ASSERT_EQ(runProgram(kEmbed, {dir.file("second.json"), prints}).status, 0);
+  EXPECT_FALSE(exists(prints + "/000001.print"));
+  EXPECT_FALSE(exists(prints + "/000003.print"));
+  ASSERT_EQ(runProgram(kReplay, {prints + "/job.json", dir.file("replayed.json")}).status, 0);
+  ASSERT_EQ(runProgram(kFprint, {dir.file("second.json"), dir.file("direct.json")}).status, 0);
+  EXPECT_EQ(readFile(dir.file("replayed.json")), readFile(dir.file("direct.json")));
+}
+
 // Where the system refuses the network's helper threads (here: a user allowed one process in
 // all), the run still succeeds, quietly, with the same groups.
 TEST(EmbedE2E, RefusedThreadsGiveTheSameGroups) {

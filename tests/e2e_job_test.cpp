@@ -1,7 +1,13 @@
 // The real velto-fprint binary against job files, result paths and its command line.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <utility>
 
 #include "testing/test_support.h"
 
@@ -164,6 +170,79 @@ TEST_F(JobFileE2E, NewResultFileGetsModeFromTheUmask) {
   struct stat st {};
   ASSERT_EQ(::stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(JobFileE2E, ReplacedResultKeepsItsPermissionBits) {
+  writeFile(out, "{\"groups\":[9]}");
+  ::chmod(out.c_str(), 0600);
+  const mode_t old = ::umask(022);
+  const ProgramResult r = run(R"({"photos":[],"timeGroups":[]})");
+  ::umask(old);
+  ASSERT_EQ(r.status, 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(readFile(out), R"({"groups":[]})");
+}
+
+TEST_F(JobFileE2E, ResultPathThatNamesAJobPhotoIsRefusedAndThePhotoKept) {
+  // The photo itself, another hard link to it, and the file behind a photo given as a link.
+  const std::string photoBytes = readFile(std::string(VELTO_EXAMPLE_PHOTOS) + "/cat_1.jpg");
+  writeFile(dir.file("p.jpg"), photoBytes);
+  ASSERT_EQ(::link(dir.file("p.jpg").c_str(), dir.file("hard.jpg").c_str()), 0);
+  ASSERT_EQ(::symlink("p.jpg", dir.file("soft.jpg").c_str()), 0);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"p.jpg", "p.jpg"}, {"p.jpg", "hard.jpg"}, {"soft.jpg", "p.jpg"}};
+  for (const auto& [photo, output] : cases) {
+    writeFile(job, jobText({dir.file(photo)}, {1}));
+    const ProgramResult r = runProgram(kFprint, {job, dir.file(output)});
+    EXPECT_EQ(r.status, 1) << photo << " " << output;
+    EXPECT_EQ(r.err, "could not write " + dir.file(output) + ": it is one of the job's photos\n");
+    EXPECT_EQ(readFile(dir.file("p.jpg")), photoBytes);
+  }
+  EXPECT_EQ(listFolder(dir.path()),
+            (std::vector<std::string>{"hard.jpg", "job.json", "p.jpg", "soft.jpg"}));
+}
+
+TEST_F(JobFileE2E, ResultPathThatIsNoRegularFileIsRefusedUntouched) {
+  // Renaming over a FIFO, a socket or a device node would replace the node with a file.
+  writeFile(job, R"({"photos":[],"timeGroups":[]})");
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sockPath = dir.file("sock");
+  ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+  std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::vector<std::pair<std::string, mode_t>> nodes = {{"fifo", S_IFIFO}, {"sock", S_IFSOCK}};
+  // A character device like /dev/null, made in this scratch folder (only root may).
+  if (::mknod(dir.file("chardev").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+    nodes.emplace_back("chardev", S_IFCHR);
+  }
+  for (const auto& [name, type] : nodes) {
+    const ProgramResult r = runProgram(kFprint, {job, dir.file(name)});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(r.err, "could not write " + dir.file(name) + ": not a regular file\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, type) << name;
+  }
+  ::close(sock);
+  EXPECT_EQ(listFolder(dir.path()).size(), nodes.size() + 1);
+}
+
+TEST_F(JobFileE2E, PhotoPathHoldingAnEscapedNulNamesNoFile) {
+  // "a.print\u0000.txt" must not open a.print: the only dated photo then has no print.
+  writeFile(dir.file("a.print"), std::string("\x01\0\0\0\0\0\x80\x3f", 8));
+  writeFile(dir.file("a.jpg"), readFile(std::string(VELTO_EXAMPLE_PHOTOS) + "/cat_1.jpg"));
+  for (const auto& [program, photo] :
+       {std::pair{kReplay, dir.file("a.print")}, std::pair{kFprint, dir.file("a.jpg")}}) {
+    writeFile(job, "{\"photos\":[\"" + photo + "\\u0000.txt\"],\"timeGroups\":[1]}");
+    const ProgramResult r = runProgram(program, {job, out});
+    EXPECT_EQ(r.status, 1) << program;
+    EXPECT_EQ(r.err, "no usable feature print among 1 photos (dims=-1)\n");
+  }
 }
 
 TEST_F(JobFileE2E, WriteThatFailsMidwayLeavesOldResultAndNoTemporaryFile) {

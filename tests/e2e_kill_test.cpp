@@ -1,5 +1,6 @@
 // The result file under sudden death: velto-fprint-replay killed at any moment leaves either
-// the complete old result or the complete new one, and at most its own temporary files.
+// the complete old result or the complete new one, and at most its own temporary files; stopped
+// by SIGTERM, not even those.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -62,7 +63,16 @@ bool waitForTemporaryFile(pid_t pid, const std::string& folder) {
   }
 }
 
-TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
+struct KillOutcome {
+  int64_t sawOld = 0;
+  int64_t sawNew = 0;
+  int64_t leftTemporary = 0;
+};
+
+// Runs the replay `runs` times, each time sending `signal` at a random moment, and checks after
+// every run that the result is whole and nothing but temporary result files was left.
+void signalAtRandomMoments(int signal, int64_t runs, KillOutcome* outcomeOut) {
+  KillOutcome& outcome = *outcomeOut;
   TempDir dir;
   const std::string job = dir.file("job.json");
   const std::string out = dir.file("out.json");
@@ -101,10 +111,6 @@ TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
   const double writing = std::max(0.005, writeStart < 0 ? 0.0 : lifetime - writeStart);
 
   std::mt19937_64 random(20261206);
-  int64_t sawOld = 0;
-  int64_t sawNew = 0;
-  int64_t leftTemporary = 0;
-  const int64_t runs = 200;
   for (int64_t run = 0; run < runs; ++run) {
     writeFile(out, oldResult);
     // A third of the kills at any moment of the lifetime; the others at a moment of the
@@ -118,29 +124,43 @@ TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
       delay = std::uniform_real_distribution<double>(0, 1.2 * writing)(random);
     }
     sleepFor(delay);
-    ::kill(pid, SIGKILL);
+    ::kill(pid, signal);
     ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
 
     const std::string now = readFile(out);
     ASSERT_TRUE(now == oldResult || now == newResult)
         << "run " << run << " killed after " << delay << " s left " << now.size() << " bytes";
-    (now == oldResult ? sawOld : sawNew) += 1;
+    (now == oldResult ? outcome.sawOld : outcome.sawNew) += 1;
     for (const std::string& name : listFolder(dir.path())) {
-      ASSERT_TRUE(allowedName(name)) << "run " << run << " left " << name;
+      EXPECT_TRUE(allowedName(name)) << "run " << run << " left " << name;
       if (name.rfind(".out.json.tmp-", 0) == 0) {
-        ++leftTemporary;
+        ++outcome.leftTemporary;
         ::unlink(dir.file(name).c_str());
       }
     }
   }
-  // Both outcomes occurred, so the kills did fall before and after the rename.
-  EXPECT_GT(sawOld, 0);
-  EXPECT_GT(sawNew, 0);
   std::printf(
-      "[ measured ] lifetime %.2f s, writing %.3f s; %lld runs: %lld old, %lld new, %lld temporary "
-      "files\n",
-      lifetime, writing, static_cast<long long>(runs), static_cast<long long>(sawOld),
-      static_cast<long long>(sawNew), static_cast<long long>(leftTemporary));
+      "[ measured ] signal %d, lifetime %.2f s, writing %.3f s; %lld runs: %lld old, %lld new, "
+      "%lld temporary files\n",
+      signal, lifetime, writing, static_cast<long long>(runs),
+      static_cast<long long>(outcome.sawOld), static_cast<long long>(outcome.sawNew),
+      static_cast<long long>(outcome.leftTemporary));
+}
+
+TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {
+  KillOutcome outcome;
+  ASSERT_NO_FATAL_FAILURE(signalAtRandomMoments(SIGKILL, 200, &outcome));
+  // Both outcomes occurred, so the kills did fall before and after the rename.
+  EXPECT_GT(outcome.sawOld, 0);
+  EXPECT_GT(outcome.sawNew, 0);
+}
+
+TEST(CrashSafeResultE2E, StoppedAtRandomMomentsLeavesNoTemporaryFile) {
+  // SIGTERM waits while the temporary file exists, so a stopped run leaves none behind.
+  KillOutcome outcome;
+  ASSERT_NO_FATAL_FAILURE(signalAtRandomMoments(SIGTERM, 60, &outcome));
+  EXPECT_GT(outcome.sawOld, 0);
+  EXPECT_EQ(outcome.leftTemporary, 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "job/atomic_write.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +25,8 @@ std::string fileNameOf(const std::string& path) {
 }
 
 mode_t currentUmask() {
-  // The tool runs on one thread, so reading the mask by setting it briefly is safe.
+  // The programs write their files from one thread, so reading the mask by setting it
+  // briefly is safe.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return mask;
@@ -43,9 +45,37 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// Holds back the signals a person or a service manager uses to stop a program while it lives;
+// a signal that arrives meanwhile is delivered, with its usual effect, when it ends.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stop, sig);
+    ::pthread_sigmask(SIG_BLOCK, &stop, &before_);
+  }
+  ~StopSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
 }  // namespace
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* err) {
+  struct stat existing {};
+  const bool exists = ::lstat(path.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode) &&
+      !S_ISDIR(existing.st_mode)) {
+    *err = "not a regular file";
+    return false;
+  }
+  const bool replacesFile = exists && S_ISREG(existing.st_mode);
+
+  const StopSignalsHeld held;
   const std::string folder = folderOf(path);
   std::string temp = folder + "/." + fileNameOf(path) + ".tmp-XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -59,7 +89,11 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
     *err = std::strerror(savedErrno);
     return false;
   };
-  if (::fchmod(fd, 0666 & ~currentUmask()) != 0) return abandon(errno);
+  const mode_t mode = replacesFile ? existing.st_mode & 0777 : 0666 & ~currentUmask();
+  // Root may hand a replaced file back to its owner; anyone else keeps the file as theirs,
+  // which is what the system allows.
+  if (replacesFile && ::geteuid() == 0) (void)::fchown(fd, existing.st_uid, existing.st_gid);
+  if (::fchmod(fd, mode) != 0) return abandon(errno);
   if (!writeAll(fd, bytes)) return abandon(errno);
   if (::fsync(fd) != 0) return abandon(errno);
   if (::close(fd) != 0) {

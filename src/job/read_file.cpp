@@ -29,6 +29,12 @@ class Fd {
 
 bool readRegularFile(const std::string& path, int64_t maxBytes, std::string* out,
                      std::string* err) {
+  // A path that holds a NUL byte (a job may spell one as \u0000) names no file; the system
+  // would see only its part before the NUL.
+  if (path.find('\0') != std::string::npos) {
+    *err = std::strerror(ENOENT);
+    return false;
+  }
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) {

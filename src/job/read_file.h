@@ -10,8 +10,8 @@ namespace velto {
 inline constexpr int64_t MAX_READ_BYTES = int64_t{256} << 20;
 
 // Reads the regular file at `path` whole into `*out`. Returns false, with the operating
-// system's reason in `*err`, when it cannot be opened, is not a regular file, is larger than
-// `maxBytes` or fails while being read.
+// system's reason in `*err`, when it cannot be opened (a path holding a NUL byte never can),
+// is not a regular file, is larger than `maxBytes` or fails while being read.
 bool readRegularFile(const std::string& path, int64_t maxBytes, std::string* out,
                      std::string* err);
 

@@ -7,6 +7,7 @@
 
 #include "fprint/usable.h"
 #include "job/atomic_write.h"
+#include "job/file_identity.h"
 #include "job/result_file.h"
 #include "main/fail.h"
 #include "main/messages.h"
@@ -33,8 +34,13 @@ void failJob(const JobReadResult& read, const std::string& inputPath) {
 
 namespace {
 
-// The one place that touches the result file; the run ends with status 0 after it.
-void writeGroups(const std::vector<int64_t>& groups, const std::string& outputPath) {
+// The one place that touches the result file; the run ends with status 0 after it. A result
+// path that names one of the job's photos is a slip of the caller's, and the photo is kept.
+void writeGroups(const std::vector<int64_t>& groups, const std::string& outputPath,
+                 const std::vector<std::string>& photos) {
+  if (wouldReplaceAnyOf(outputPath, photos)) {
+    fail(messages::couldNotWrite(outputPath, messages::isAPhotoOfTheJob()));
+  }
   const std::string text = encodeGroups(groups);
   std::string reason;
   if (!writeFileAtomically(outputPath, text, &reason)) {
@@ -89,7 +95,7 @@ int runFprint(int argc, const char* const* argv, const AnalysisFactory& makeAnal
   const GroupedJob grouped = groupJob(inputPath, makeAnalysis);
 
   // Replace the result file all at once.
-  writeGroups(grouped.grouping.groups, outputPath);
+  writeGroups(grouped.grouping.groups, outputPath, grouped.job.photos);
   return 0;
 }
 

@@ -32,4 +32,6 @@ std::string couldNotWrite(const std::string& outputPath, const std::string& reas
   return "could not write " + outputPath + ": " + reason;
 }
 
+std::string isAPhotoOfTheJob() { return "it is one of the job's photos"; }
+
 }  // namespace velto::messages

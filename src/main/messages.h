@@ -17,5 +17,6 @@ std::string lengthsDiffer(int64_t photos, int64_t timeGroups);
 std::string noUsableFeaturePrint(int64_t n, int64_t dims);
 std::string couldNotEncode();
 std::string couldNotWrite(const std::string& outputPath, const std::string& reason);
+std::string isAPhotoOfTheJob();  // the reason of couldNotWrite for a path that names a photo
 
 }  // namespace velto::messages

@@ -9,6 +9,7 @@
 
 #include "fprint/embedding_analysis.h"
 #include "job/atomic_write.h"
+#include "job/file_identity.h"
 #include "main/fail.h"
 #include "main/flow.h"
 #include "main/messages.h"
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
   const std::string html = renderReport(data);
 
   std::string reason;
+  if (wouldReplaceAnyOf(reportPath, grouped.job.photos)) {
+    fail(messages::couldNotWrite(reportPath, messages::isAPhotoOfTheJob()));
+  }
   if (!writeFileAtomically(reportPath, html, &reason)) {
     fail(messages::couldNotWrite(reportPath, reason));
   }
