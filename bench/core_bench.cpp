@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "grouping/grouping.h"
+#include "core/grouping.h"
 
 namespace {
 

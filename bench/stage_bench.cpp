@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "fprint/embedding_analysis.h"
-#include "fprint/embedding_network.h"
-#include "fprint/embedding_recipe.h"
-#include "fprint/image_decode.h"
-#include "grouping/grouping.h"
+#include "core/grouping.h"
+#include "embedding/embedding_analysis.h"
+#include "embedding/embedding_network.h"
+#include "embedding/embedding_recipe.h"
+#include "image/image_decode.h"
+#include "io/read_file.h"
 #include "job/job_file.h"
-#include "job/read_file.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <opencv2/core.hpp>
 #include <string>
 
-#include "fprint/embedding_analysis.h"
-#include "fprint/embedding_network.h"
-#include "fprint/image_decode.h"
+#include "embedding/embedding_analysis.h"
+#include "embedding/embedding_network.h"
+#include "image/image_decode.h"
 
 namespace {
 
@@ -68,8 +68,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   captureOutput();
-  const std::optional<cv::Mat> image =
-      velto::decodeImageBytes(bytes, velto::DECODE_MIN_SHORT_SIDE);
+  const std::optional<cv::Mat> image = velto::decodeImageBytes(bytes, velto::DECODE_MIN_SHORT_SIDE);
   checkNothingPrinted();
   if (!image) return 0;
   if (image->empty() || image->type() != CV_8UC3) std::abort();

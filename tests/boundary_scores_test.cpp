@@ -1,5 +1,5 @@
 // Boundary scores against a slow, direct reference, and the peak rule.
-#include "scoring/boundary_scores.h"
+#include "core/boundary_scores.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "fprint/usable.h"
+#include "core/usable_vectors.h"
 
 namespace velto {
 namespace {
@@ -60,11 +60,10 @@ TEST(BoundaryScoresTest, SmallJobsAndWindowsWithoutUsablePhotos) {
   EXPECT_TRUE(boundaryScores({5}, {{1.0f}}, 1).empty());
   // Two photos: the distance of the two normalised vectors.
   EXPECT_EQ(boundaryScores({1, 1}, {{3, 4}, {4, 3}}, 2),
-            std::vector<float>{distance(normalized(FeatureVector{3, 4}),
-                                        normalized(FeatureVector{4, 3}))});
+            std::vector<float>{
+                distance(normalized(FeatureVector{3, 4}), normalized(FeatureVector{4, 3}))});
   // No dated photo: every score stays 0 whatever the vectors.
-  EXPECT_EQ(boundaryScores({0, 0, -1}, {{1, 0}, {0, 1}, {1, 1}}, 2),
-            (std::vector<float>{0, 0}));
+  EXPECT_EQ(boundaryScores({0, 0, -1}, {{1, 0}, {0, 1}, {1, 1}}, 2), (std::vector<float>{0, 0}));
   // Photos 0..2 unusable: gap 2 has an empty before window and scores 0.
   const std::vector<float> D =
       boundaryScores({0, 0, 0, 1, 1}, {{1, 0}, {1, 0}, {1, 0}, {0, 1}, {0, 1}}, 2);

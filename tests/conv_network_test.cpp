@@ -2,7 +2,7 @@
 // use every kind of layer, padding, stride, residual and channel count the kernels handle
 // (partial weight panels, pixel counts that are no multiple of the tile); and the layer files it
 // must refuse.
-#include "fprint/conv_network.h"
+#include "nn/conv_network.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "fprint/worker_pool.h"
+#include "nn/worker_pool.h"
 
 namespace velto {
 namespace {

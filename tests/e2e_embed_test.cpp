@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "fprint/embedding_recipe.h"
+#include "embedding/embedding_recipe.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {

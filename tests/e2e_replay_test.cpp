@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "fprint/replay_analysis.h"
+#include "prints/replay_analysis.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -57,8 +57,8 @@ TEST_F(ReplayE2E, ThresholdComesFromTheTimeGroupChanges) {
   // 0.33). Their median clamps to the floor 0.45, and the inner steps are cut.
   std::vector<std::string> look;
   for (int k = 0; k <= 5; ++k) {
-    look.push_back(print({std::cos(0.505f * static_cast<float>(k)),
-                          std::sin(0.505f * static_cast<float>(k))}));
+    look.push_back(print(
+        {std::cos(0.505f * static_cast<float>(k)), std::sin(0.505f * static_cast<float>(k))}));
   }
   std::vector<std::string> photos;
   std::vector<long long> tg;
@@ -66,8 +66,7 @@ TEST_F(ReplayE2E, ThresholdComesFromTheTimeGroupChanges) {
     for (const int k : {g - 1, g - 1, g, g}) photos.push_back(look[k]);
     for (int k = 0; k < 4; ++k) tg.push_back(g);
   }
-  EXPECT_EQ(groups(photos, tg),
-            R"({"groups":[1,1,2,2,3,3,4,4,5,5,6,6,7,7,8,8,9,9,10,10]})");
+  EXPECT_EQ(groups(photos, tg), R"({"groups":[1,1,2,2,3,3,4,4,5,5,6,6,7,7,8,8,9,9,10,10]})");
   // The same looks in one time group: the default 0.54 holds and nothing is cut.
   EXPECT_EQ(groups(photos, std::vector<long long>(20, 1)),
             R"({"groups":[1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1]})");

@@ -11,11 +11,11 @@
 #include <sstream>
 
 #include "decode_test_images.h"
-#include "fprint/embedding_analysis.h"
-#include "fprint/embedding_recipe.h"
-#include "fprint/feature_prints.h"
-#include "fprint/image_decode.h"
-#include "fprint/pixel_ops.h"
+#include "embedding/embedding_analysis.h"
+#include "embedding/embedding_recipe.h"
+#include "image/image_decode.h"
+#include "image/pixel_ops.h"
+#include "prints/feature_prints.h"
 #include "testing/test_support.h"
 
 namespace velto {

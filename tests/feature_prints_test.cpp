@@ -1,5 +1,5 @@
 // Decoding prints, fixing dims, and the usable-vector check.
-#include "fprint/feature_prints.h"
+#include "prints/feature_prints.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <map>
 
-#include "fprint/replay_analysis.h"
-#include "fprint/usable.h"
+#include "core/usable_vectors.h"
+#include "prints/replay_analysis.h"
 
 namespace velto {
 namespace {
@@ -54,8 +54,8 @@ class FakeAnalysis final : public ImageAnalysis {
 
 TEST(ExtractFeaturePrintsTest, DimsComeFromTheFirstNonEmptyPrint) {
   FakeAnalysis fake;
-  fake.prints["b"] = floats({});             // empty print: no vector, dims untouched
-  fake.prints["c"] = floats({1, 2, 3, 4});   // first real one fixes dims
+  fake.prints["b"] = floats({});            // empty print: no vector, dims untouched
+  fake.prints["c"] = floats({1, 2, 3, 4});  // first real one fixes dims
   fake.prints["d"] = doubles({1, 2, 3, 4, 5, 6, 7, 8});
   const FeaturePrints out = extractFeaturePrints({"a", "b", "c", "d", "c"}, fake);
   EXPECT_EQ(fake.asked, (std::vector<std::string>{"a", "b", "c", "d", "c"}));
@@ -68,9 +68,9 @@ TEST(ExtractFeaturePrintsTest, DimsComeFromTheFirstNonEmptyPrint) {
 
 TEST(UsableTest, CheckAndPredicate) {
   const std::vector<FeatureVector> v = {{1, 2, 3, 4}, {1, 2, 3, 4, 5, 6, 7, 8}, {}};
-  EXPECT_TRUE(checkUsable({0, 1, 1}, v, 4).fails());      // only the undated one has dims
+  EXPECT_TRUE(checkUsable({0, 1, 1}, v, 4).fails());  // only the undated one has dims
   EXPECT_FALSE(checkUsable({1, 1, 1}, v, 4).fails());
-  EXPECT_FALSE(checkUsable({0, 0, -5}, v, -1).fails());   // nothing dated: never fails
+  EXPECT_FALSE(checkUsable({0, 0, -5}, v, -1).fails());  // nothing dated: never fails
   EXPECT_TRUE(checkUsable({0, 0, 3}, {{}, {}, {}}, -1).fails());
   EXPECT_FALSE(usableVector(2, {1, 1, 1}, v, 4));
   EXPECT_FALSE(usableVector(0, {0, 1, 1}, v, 4));

@@ -6,9 +6,9 @@
 #include <opencv2/core.hpp>
 
 #include "decode_test_images.h"
-#include "fprint/embedding_analysis.h"
-#include "fprint/image_decode.h"
-#include "fprint/image_header.h"
+#include "embedding/embedding_analysis.h"
+#include "image/image_decode.h"
+#include "image/image_header.h"
 #include "job/job_file.h"
 #include "testing/test_support.h"
 

@@ -1,6 +1,6 @@
 // Runs, threshold, cuts and numbering on the cases where an off-by-one or a comparison slip
 // changes the result, and invariants of the whole core over many random jobs.
-#include "grouping/grouping.h"
+#include "core/grouping.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <random>
 #include <set>
 
-#include "grouping/cuts.h"
-#include "grouping/numbering.h"
-#include "grouping/threshold.h"
-#include "main/constants.h"
-#include "scoring/boundary_scores.h"
+#include "core/boundary_scores.h"
+#include "core/constants.h"
+#include "core/cuts.h"
+#include "core/numbering.h"
+#include "core/threshold.h"
 
 namespace velto {
 namespace {

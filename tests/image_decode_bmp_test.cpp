@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "decode_test_images.h"
-#include "fprint/image_decode.h"
+#include "image/image_decode.h"
 
 namespace velto {
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "decode_test_images.h"
-#include "fprint/image_decode.h"
+#include "image/image_decode.h"
 #include "quiet_decode.h"
 
 namespace velto {

@@ -1,6 +1,6 @@
 // The image decoder on well-formed files: every format, orientation, reduced decoding, pixel
 // conversions. Pictures are made here; the decoder is only seen through its public functions.
-#include "fprint/image_decode.h"
+#include "image/image_decode.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "decode_test_images.h"
-#include "fprint/image_decode.h"
+#include "image/image_decode.h"
 
 namespace velto::testing {
 

@@ -1,5 +1,5 @@
 // Single-precision arithmetic pinned to the bit where another order of operations differs.
-#include "scoring/vector_math.h"
+#include "core/vector_math.h"
 
 #include <gtest/gtest.h>
 

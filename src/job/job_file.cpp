@@ -1,9 +1,10 @@
 #include "job/job_file.h"
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "job/read_file.h"
+#include "io/read_file.h"
 #include "job/time_group.h"
 
 namespace velto {
@@ -15,9 +16,9 @@ using Json = nlohmann::json;
 // What became of one of the two keys the job needs.
 enum class Field {
   kMissing,
-  kNotArray,   // present, but its value is no array
-  kBadEntry,   // an array with an entry that is not a string ("photos" only)
-  kArray,      // an array, collected
+  kNotArray,  // present, but its value is no array
+  kBadEntry,  // an array with an entry that is not a string ("photos" only)
+  kArray,     // an array, collected
 };
 
 // Reads a job file as a stream of JSON events and keeps only what the job needs: the entries
@@ -58,7 +59,7 @@ class JobReader {
 
   bool key(Json::string_t& name) {
     if (depth_ == 1) {
-      pending_ = name == "photos" ? Key::kPhotos
+      pending_ = name == "photos"       ? Key::kPhotos
                  : name == "timeGroups" ? Key::kTimeGroups
                                         : Key::kOther;
     }
@@ -166,6 +167,32 @@ JobReadResult parseJob(const std::string& bytes) {
   result.job.photos = std::move(reader.photos);
   result.job.timeGroups = std::move(reader.timeGroups);
   return result;
+}
+
+std::string encodeJob(const Job& job) {
+  std::string text = "{\"photos\":[";
+  for (size_t i = 0; i < job.photos.size(); ++i) {
+    text += i > 0 ? ",\"" : "\"";
+    for (const char c : job.photos[i]) {
+      if (c == '"' || c == '\\') {
+        text += '\\';
+        text += c;
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+        text += escaped;
+      } else {
+        text += c;
+      }
+    }
+    text += '"';
+  }
+  text += "],\"timeGroups\":[";
+  for (size_t i = 0; i < job.timeGroups.size(); ++i) {
+    if (i > 0) text += ',';
+    text += std::to_string(job.timeGroups[i]);
+  }
+  return text + "]}";
 }
 
 JobReadResult readJob(const std::string& path) {

@@ -15,11 +15,11 @@ struct Job {
 // What is wrong with a job file, in the order the checks run: the first failing check wins.
 enum class JobFault {
   kNone,
-  kUnreadable,      // cannot be read whole
-  kNotAnObject,     // not JSON, or its top-level value is not an object
-  kBadPhotos,       // "photos" missing, not an array, or an entry is not a string
-  kBadTimeGroups,   // "timeGroups" missing or not an array
-  kLengthsDiffer,   // the arrays differ in length
+  kUnreadable,     // cannot be read whole
+  kNotAnObject,    // not JSON, or its top-level value is not an object
+  kBadPhotos,      // "photos" missing, not an array, or an entry is not a string
+  kBadTimeGroups,  // "timeGroups" missing or not an array
+  kLengthsDiffer,  // the arrays differ in length
 };
 
 struct JobReadResult {
@@ -33,6 +33,10 @@ struct JobReadResult {
 // Only the entries of the two arrays are kept while the text is read, so memory follows the
 // photo paths, not the text, however deeply it nests.
 JobReadResult parseJob(const std::string& bytes);
+
+// The compact job text {"photos":[...],"timeGroups":[...]} that parseJob reads back as `job`:
+// quotation marks, backslashes and control characters in paths escaped, other bytes as they are.
+std::string encodeJob(const Job& job);
 
 // Reads and parses the job file at `path` (see readRegularFile for what counts as readable).
 JobReadResult readJob(const std::string& path);

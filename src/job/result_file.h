@@ -1,4 +1,6 @@
 #pragma once
+// The result file's text: one group number per photo.
+
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,4 +1,6 @@
 #pragma once
+// How one "timeGroups" entry of a job file becomes a time-group number.
+
 #include <cstdint>
 #include <nlohmann/json.hpp>
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "main/constants.h"
+#include "core/constants.h"
 #include "report/html_text.h"
 #include "report/page_style.h"
 #include "report/plot_svg.h"
@@ -60,7 +60,7 @@ std::string summary(const ReportData& d) {
   html += summaryRow("dims", "print length (dims)", std::to_string(d.dims),
                      d.dims >= 1 ? std::to_string(d.dims) : "none (no photo got a print)");
   html += summaryRow("thresholdScores", "scores for the threshold",
-                     std::to_string(d.scoresForThreshold), std::to_string(d.scoresForThreshold));
+                     std::to_string(d.cutDistanceCount), std::to_string(d.cutDistanceCount));
   html += "</table><table class=\"summary\">";
   html += summaryRow("tSplit", "split threshold tSplit", exactNumber(d.tSplit),
                      threshold + htmlEscape(rule));

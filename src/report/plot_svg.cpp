@@ -18,7 +18,7 @@ std::string gapTitle(int64_t i, const GapEntry& gap) {
       std::to_string(i + 2) + "): score " +
       (std::isnan(gap.score) ? std::string("NaN") : fixedNumber(static_cast<double>(gap.score), 4));
   if (gap.cut) title += ", cut";
-  if (gap.calibrates)
+  if (gap.cutDistance)
     title += ", time-group change (sets the threshold)";
   else if (gap.timeGroupChange)
     title += ", time-group change";
@@ -115,7 +115,7 @@ void appendPoints(std::string& svg, const ReportData& data, const PlotGeometry& 
     std::string cls = "gap";
     if (gap.cut) cls += " cut";
     if (gap.timeGroupChange) cls += " tg";
-    if (gap.calibrates) cls += " calibrates";
+    if (gap.cutDistance) cls += " calibrates";
     if (std::isnan(gap.score)) cls += " nan";
     svg += "<circle class=\"" + cls + "\" data-gap=\"" + std::to_string(i) + "\" data-score=\"" +
            exactNumber(gap.score) + "\" cx=\"" + num(g.gapX(gi)) + "\" cy=\"" +

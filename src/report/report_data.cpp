@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "fprint/usable.h"
-#include "main/constants.h"
+#include "core/usable_vectors.h"
 
 namespace velto {
 
@@ -57,18 +56,14 @@ ReportData collectReportData(const std::string& jobPath, const Job& job,
     data.gaps[i].timeGroupChange =
         timeGroupKey(job.timeGroups[i]) != timeGroupKey(job.timeGroups[i + 1]);
   }
-  // The same gaps collectCutDistances takes its scores from: the last photo of a run that the
-  // next run follows directly.
-  for (size_t k = 0; k + 1 < grouping.runs.size(); ++k) {
-    if (grouping.runs[k].hi + 1 == grouping.runs[k + 1].lo) {
-      data.gaps[static_cast<size_t>(grouping.runs[k].hi)].calibrates = true;
-    }
+  for (const int64_t gap : grouping.cutDistanceGaps) {
+    data.gaps[static_cast<size_t>(gap)].cutDistance = true;
   }
   for (const int64_t gap : grouping.cutsAt) data.gaps[static_cast<size_t>(gap)].cut = true;
 
-  data.scoresForThreshold = static_cast<int64_t>(grouping.cutDistances.size());
+  data.cutDistanceCount = static_cast<int64_t>(grouping.cutDistances.size());
   data.tSplit = grouping.tSplit;
-  data.tSplitIsDefault = data.scoresForThreshold < MIN_CUTS_FOR_STATS;
+  data.tSplitIsDefault = grouping.tSplitIsDefault;
   return data;
 }
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "fprint/feature_prints.h"
-#include "grouping/grouping.h"
+#include "core/grouping.h"
 #include "job/job_file.h"
+#include "prints/feature_prints.h"
 #include "report/thumbnails.h"
 
 namespace velto {
@@ -33,7 +33,7 @@ struct PhotoEntry {
 struct GapEntry {
   float score = 0.0f;            // boundary score D[i]
   bool timeGroupChange = false;  // a new time group, or dated next to undated
-  bool calibrates = false;       // a change between touching runs: its score sets the threshold
+  bool cutDistance = false;      // a change between touching runs: its score sets the threshold
   bool cut = false;              // an accepted cut
 };
 
@@ -51,7 +51,7 @@ struct ReportData {
   int64_t printsHad = 0;  // photos with any print
   int64_t usablePrints = 0;
   int64_t dims = -1;
-  int64_t scoresForThreshold = 0;
+  int64_t cutDistanceCount = 0;
   float tSplit = 0.0f;
   bool tSplitIsDefault = false;  // too few time-group changes to take a median
   int64_t groupsMade = 0;        // numbered groups, not counting undated photos

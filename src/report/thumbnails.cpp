@@ -6,7 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "fprint/image_decode.h"
+#include "image/image_decode.h"
 
 namespace velto {
 

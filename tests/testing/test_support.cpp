@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "job/job_file.h"
+
 extern char** environ;
 
 namespace velto::testing {
@@ -113,22 +115,10 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 }
 
 std::string jobText(const std::vector<std::string>& photos, const std::vector<long long>& groups) {
-  std::string text = "{\"photos\":[";
-  for (size_t i = 0; i < photos.size(); ++i) {
-    if (i > 0) text += ',';
-    text += '"';
-    for (const char c : photos[i]) {
-      if (c == '"' || c == '\\') text += '\\';
-      text += c;
-    }
-    text += '"';
-  }
-  text += "],\"timeGroups\":[";
-  for (size_t i = 0; i < groups.size(); ++i) {
-    if (i > 0) text += ',';
-    text += std::to_string(groups[i]);
-  }
-  return text + "]}";
+  Job job;
+  job.photos = photos;
+  job.timeGroups.assign(groups.begin(), groups.end());
+  return encodeJob(job);
 }
 
 }  // namespace velto::testing

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "fprint/embedding_analysis.h"
-#include "fprint/embedding_network.h"
-#include "fprint/embedding_recipe.h"
+#include "embedding/embedding_analysis.h"
+#include "embedding/embedding_network.h"
+#include "embedding/embedding_recipe.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "fprint/embedding_analysis.h"
-#include "fprint/image_decode.h"
+#include "embedding/embedding_analysis.h"
+#include "image/image_decode.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "fprint/embedding_analysis.h"
+#include "embedding/embedding_analysis.h"
 #include "job/job_file.h"
 
 int main(int argc, char** argv) {

@@ -1,0 +1,23 @@
+// velto-fprint-embed <input.json> <print-folder>: computes the feature print of every photo of
+// a job once and stores it, so that velto-fprint-replay can group the job again, or another
+// program can read the prints, without analysing the images twice. Prints one line per photo on
+// standard output: print file, element count (0: no print), photo.
+#include <cstdio>
+
+#include "app/embed_prints.h"
+#include "cmd/fail.h"
+#include "embedding/embedding_analysis.h"
+
+int main(int argc, char** argv) {
+  velto::EmbeddingAnalysis analysis;
+  const auto show = [](const velto::StoredPrint& p) {
+    std::printf("%s\t%lld\t%s\n", p.printPath.c_str(), static_cast<long long>(p.elements),
+                p.photo.c_str());
+  };
+  std::string err;
+  if (!velto::embedPrints({argv, argv + argc}, analysis, show, &err)) {
+    std::fflush(stdout);
+    velto::fail(err);
+  }
+  return 0;
+}

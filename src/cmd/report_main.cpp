@@ -1,0 +1,14 @@
+// velto-fprint-report <input.json> <report.html>: groups a job exactly as velto-fprint does and
+// writes one self-contained HTML page that shows why: a contact sheet of the photos by result
+// group, the boundary score of every gap against the split threshold, and a summary with the
+// time each stage took. Fails with velto-fprint's messages; nothing on standard output.
+#include "cmd/fail.h"
+#include "embedding/embedding_analysis.h"
+#include "report/run_report.h"
+
+int main(int argc, char** argv) {
+  std::string err;
+  const auto makeAnalysis = [] { return std::make_unique<velto::EmbeddingAnalysis>(); };
+  if (!velto::runReport({argv, argv + argc}, makeAnalysis, &err)) velto::fail(err);
+  return 0;
+}

@@ -1,0 +1,64 @@
+#include "embedding/embedding_analysis.h"
+
+#include <cstring>
+#include <opencv2/imgproc.hpp>
+
+#include "embedding/embedding_recipe.h"
+#include "image/image_decode.h"
+#include "image/pixel_ops.h"
+
+namespace velto {
+
+cv::Mat networkInput(const cv::Mat& rgb8) {
+  const cv::Size side(static_cast<int>(NETWORK_INPUT_SIDE), static_cast<int>(NETWORK_INPUT_SIDE));
+  cv::Mat scaled;
+  if (rgb8.size() == side) {
+    scaled = rgb8;
+  } else if (rgb8.cols >= side.width && rgb8.rows >= side.height) {
+    scaled = shrinkByArea(rgb8, side.width, side.height);
+  } else {  // a small picture is enlarged, on at least one side
+    cv::resize(rgb8, scaled, side, 0, 0, cv::INTER_AREA);
+  }
+  cv::Mat input(side, CV_32FC3);
+  // A division per value, as the network was trained with, rather than a multiplication by
+  // 1/255, which rounds differently.
+  for (int y = 0; y < side.height; ++y) {
+    const uint8_t* src = scaled.ptr<uint8_t>(y);
+    float* dst = input.ptr<float>(y);
+    for (int k = 0; k < side.width * 3; ++k) dst[k] = static_cast<float>(src[k]) / 255.0f;
+  }
+  return input;
+}
+
+std::optional<std::vector<float>> EmbeddingAnalysis::pooledFeatures(const std::string& path) {
+  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  if (!image) return std::nullopt;
+  std::vector<float> pooled = network_.pooledFeatures(networkInput(*image));
+  if (pooled.empty()) return std::nullopt;
+  return pooled;
+}
+
+std::optional<std::vector<float>> EmbeddingAnalysis::colourFeatures(const std::string& path) {
+  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  if (!image) return std::nullopt;
+  std::vector<float> colour = colourLayout(networkInput(*image));
+  if (colour.empty()) return std::nullopt;
+  return colour;
+}
+
+std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& path) {
+  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  if (!image) return std::nullopt;
+  const cv::Mat input = networkInput(*image);
+  const std::vector<float> pooled = network_.pooledFeatures(input);
+  const std::vector<float> colour = colourLayout(input);
+  if (pooled.empty() || colour.empty()) return std::nullopt;
+  const FeatureVector v = printFromFeatures(pooled, colour);
+  FeaturePrint print;
+  print.elementType = ELEMENT_FLOAT32;
+  print.data.resize(v.size() * sizeof(float));
+  std::memcpy(print.data.data(), v.data(), print.data.size());
+  return print;
+}
+
+}  // namespace velto

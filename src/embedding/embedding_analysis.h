@@ -1,0 +1,49 @@
+#pragma once
+// The real image analysis: decode the photo, run the built-in network, make the print.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "embedding/embedding_network.h"
+#include "prints/image_analysis.h"
+
+namespace cv {
+class Mat;
+}
+
+namespace velto {
+
+// Images are decoded at a reduced scale with at least this short side before the whole frame
+// is scaled to the network's input: enough detail for area averaging, far less decoding work.
+inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
+
+// Feature prints from the built-in network: decode (format told by content, orientation
+// applied), scale the whole frame to 224 x 224, one forward pass and the colour layout of that
+// input, then printFromFeatures. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
+class EmbeddingAnalysis final : public ImageAnalysis {
+ public:
+  // `networkThreads` as for EmbeddingNetwork: 0 lets the network use the processors it may.
+  explicit EmbeddingAnalysis(int networkThreads = 0) : network_(networkThreads) {}
+
+  std::optional<FeaturePrint> featurePrint(const std::string& path) override;
+
+  // The network's pooled activations for the image file at `path`, nothing when it cannot be
+  // decoded. For tools that study the embedding.
+  std::optional<std::vector<float>> pooledFeatures(const std::string& path);
+
+  // The colour layout (colourLayout) of the image file at `path`, nothing when it cannot be
+  // decoded. For tools that study the embedding.
+  std::optional<std::vector<float>> colourFeatures(const std::string& path);
+
+  bool ready() const { return network_.ready(); }
+
+ private:
+  EmbeddingNetwork network_;
+};
+
+// The network input for an 8-bit RGB image: the whole frame scaled to 224 x 224 by area
+// averaging, as 32-bit floats in [0, 1].
+cv::Mat networkInput(const cv::Mat& rgb8);
+
+}  // namespace velto

@@ -1,0 +1,139 @@
+#include "image/codecs/bmp_decode.h"
+
+#include <array>
+#include <bit>
+#include <cstdlib>
+
+#include "image/image_header.h"
+#include "io/byte_reader.h"
+
+namespace velto {
+
+namespace {
+
+constexpr int64_t kRgb = 0;
+constexpr int64_t kBitfields = 3;
+constexpr int64_t kAlphaBitfields = 6;
+
+// One colour channel packed into a pixel word, scaled to 8 bits with rounding.
+struct Mask {
+  uint32_t mask = 0;
+  int shift = 0;
+  int64_t max = 0;
+
+  explicit Mask(uint32_t m) : mask(m) {
+    if (m == 0) return;
+    shift = std::countr_zero(m);
+    max = (int64_t{1} << std::popcount(m >> shift)) - 1;
+  }
+  uint8_t operator()(uint32_t word) const {
+    if (max == 0) return 0;
+    const int64_t v = std::min<int64_t>((word & mask) >> shift, max);
+    return static_cast<uint8_t>((v * 255 + max / 2) / max);
+  }
+};
+
+struct Layout {
+  int64_t width = 0, height = 0, bits = 0, compression = kRgb;
+  bool topDown = false;
+  int64_t paletteAt = 0, paletteEntry = 4, paletteCount = 0;
+  std::array<uint32_t, 4> masks{};  // R, G, B, A
+};
+
+std::optional<Layout> readLayout(const ByteReader& r) {
+  Layout l;
+  const int64_t infoSize = r.u32(14);
+  if (infoSize == 12) {  // OS/2 core header
+    l.width = r.u16(18);
+    l.height = r.u16(20);
+    l.bits = r.u16(24);
+    l.paletteEntry = 3;
+  } else if (infoSize >= 40 && r.has(14, infoSize)) {
+    l.width = r.s32(18);
+    l.height = std::abs(r.s32(22));
+    l.topDown = r.s32(22) < 0;
+    l.bits = r.u16(28);
+    l.compression = r.u32(30);
+    l.paletteCount = r.u32(46);
+  } else {
+    return std::nullopt;
+  }
+  if (!acceptableSize({l.width, l.height})) return std::nullopt;
+  l.paletteAt = 14 + infoSize;
+  const int64_t declaredColours = l.paletteCount;
+  l.paletteCount = 0;  // only paletted images have one
+  if (l.compression == kBitfields || l.compression == kAlphaBitfields) {
+    if (l.bits != 16 && l.bits != 32) return std::nullopt;
+    // In a 40-byte header the masks follow it; larger headers hold them at the same place.
+    const bool alpha = l.compression == kAlphaBitfields || infoSize >= 56;
+    for (int64_t i = 0; i < (alpha ? 4 : 3); ++i)
+      l.masks[i] = static_cast<uint32_t>(r.u32(54 + 4 * i));
+  } else if (l.compression != kRgb) {
+    return std::nullopt;  // RLE, JPEG, PNG
+  } else if (l.bits == 16) {
+    l.masks = {0x7C00, 0x03E0, 0x001F, 0};
+  } else if (l.bits == 32) {
+    l.masks = {0xFF0000, 0xFF00, 0xFF, 0};  // the fourth byte of BI_RGB is unused
+  } else if (l.bits == 1 || l.bits == 4 || l.bits == 8) {
+    const int64_t most = int64_t{1} << l.bits;
+    l.paletteCount = declaredColours == 0 || declaredColours > most ? most : declaredColours;
+  } else if (l.bits != 24) {
+    return std::nullopt;
+  }
+  return l;
+}
+
+}  // namespace
+
+std::optional<RawImage> decodeBmp(std::string_view bytes) {
+  const ByteReader r(bytes, /*littleEndian=*/true);
+  const std::optional<Layout> layout = readLayout(r);
+  if (!layout) return std::nullopt;
+  const Layout& l = *layout;
+  const int64_t stride = (l.width * l.bits + 31) / 32 * 4;
+  const int64_t dataAt = r.u32(10);
+  if (!r.has(dataAt, stride * l.height)) return std::nullopt;
+
+  // Palette entries are B, G, R (and one unused byte); a missing entry reads as black.
+  std::array<cv::Vec4b, 256> palette{};
+  for (int64_t i = 0; i < l.paletteCount; ++i) {
+    const int64_t at = l.paletteAt + i * l.paletteEntry;
+    palette[i] = {uint8_t(r.u8(at + 2)), uint8_t(r.u8(at + 1)), uint8_t(r.u8(at)), 255};
+  }
+  const std::array<Mask, 4> masks = {Mask(l.masks[0]), Mask(l.masks[1]), Mask(l.masks[2]),
+                                     Mask(l.masks[3])};
+  const bool alphaMask = l.masks[3] != 0;
+  RawImage out;
+  out.pixels.create(static_cast<int>(l.height), static_cast<int>(l.width),
+                    alphaMask ? CV_8UC4 : CV_8UC3);
+  bool anyAlpha = false;
+  for (int64_t y = 0; y < l.height; ++y) {
+    const int64_t row = dataAt + (l.topDown ? y : l.height - 1 - y) * stride;
+    uint8_t* dst = out.pixels.ptr<uint8_t>(static_cast<int>(y));
+    for (int64_t x = 0; x < l.width; ++x, dst += out.pixels.channels()) {
+      cv::Vec4b px;
+      if (l.bits <= 8) {
+        const int64_t bit = x * l.bits;
+        const int64_t index = (r.u8(row + bit / 8) >> (8 - l.bits - bit % 8)) & ((1 << l.bits) - 1);
+        px = palette[index];
+      } else if (l.bits == 24) {
+        px = {uint8_t(r.u8(row + 3 * x + 2)), uint8_t(r.u8(row + 3 * x + 1)),
+              uint8_t(r.u8(row + 3 * x)), 255};
+      } else {
+        const uint32_t word =
+            static_cast<uint32_t>(l.bits == 16 ? r.u16(row + 2 * x) : r.u32(row + 4 * x));
+        px = {masks[0](word), masks[1](word), masks[2](word), masks[3](word)};
+      }
+      for (int c = 0; c < out.pixels.channels(); ++c) dst[c] = px[c];
+      anyAlpha = anyAlpha || (alphaMask && px[3] != 0);
+    }
+  }
+  if (alphaMask && !anyAlpha) {
+    cv::Mat opaque(out.pixels.rows, out.pixels.cols, CV_8UC3);
+    cv::mixChannels(&out.pixels, 1, &opaque, 1, std::array<int, 6>{0, 0, 1, 1, 2, 2}.data(), 3);
+    out.pixels = opaque;
+  }
+  return out;
+}
+
+}  // namespace velto

@@ -1,0 +1,16 @@
+#pragma once
+// Windows bitmaps, read here: they are simple, and OpenCV's reader prints its failures.
+
+#include <optional>
+#include <string_view>
+
+#include "image/pixel_ops.h"
+
+namespace velto {
+
+// An uncompressed BMP (BI_RGB at 1, 4, 8, 16, 24 or 32 bits, or BI_BITFIELDS at 16 or 32) as
+// 8-bit RGB, or RGBA when an alpha mask is given and not every alpha is 0 (writers that fill
+// it with zeros mean opaque). Nothing for RLE, embedded JPEG/PNG, or pixel data cut short.
+std::optional<RawImage> decodeBmp(std::string_view bytes);
+
+}  // namespace velto

@@ -1,0 +1,274 @@
+#include "image/codecs/heif_decode.h"
+
+#include <fcntl.h>
+#include <libheif/heif.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "image/image_decode.h"
+#include "image/image_header.h"
+#include "io/byte_reader.h"
+
+namespace velto {
+
+namespace {
+
+struct ContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleFree {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageFree {
+  void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsFree {
+  void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+using Context = std::unique_ptr<heif_context, ContextFree>;
+using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
+using Image = std::unique_ptr<heif_image, ImageFree>;
+
+// Points standard output and standard error at /dev/null while alive. libheif's AV1 decoder,
+// dav1d, logs its complaints about corrupt data ("Unknown OBU type ...") on standard error
+// through its default logger, which libheif 1.15 leaves in place and offers no way to replace;
+// the programs print nothing but their one message line. Decoding runs on the calling thread
+// and libheif joins dav1d's threads before it returns, so nothing else writes meanwhile.
+class OutputSilenced {
+ public:
+  OutputSilenced() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    for (int i = 0; i < 2; ++i) {
+      saved_[i] = ::fcntl(i + 1, F_DUPFD_CLOEXEC, 3);
+      if (saved_[i] >= 0 && null >= 0) ::dup2(null, i + 1);
+    }
+    if (null >= 0) ::close(null);
+  }
+  ~OutputSilenced() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (int i = 0; i < 2; ++i) {
+      if (saved_[i] < 0) continue;
+      ::dup2(saved_[i], i + 1);
+      ::close(saved_[i]);
+    }
+  }
+  OutputSilenced(const OutputSilenced&) = delete;
+  OutputSilenced& operator=(const OutputSilenced&) = delete;
+
+ private:
+  int saved_[2] = {-1, -1};
+};
+
+ImageSize displaySize(const heif_image_handle* h) {
+  return {heif_image_handle_get_width(h), heif_image_handle_get_height(h)};
+}
+
+bool landscape(ImageSize s) { return s.width >= s.height; }
+
+// The smallest thumbnail with a short side >= minShortSide, or nothing. A thumbnail that lies
+// the other way than the primary image evidently lacks the primary's rotation, so it is not
+// taken: the picture would come out turned.
+Handle pickThumbnail(const heif_image_handle* primary, int64_t minShortSide) {
+  const int count = heif_image_handle_get_number_of_thumbnails(primary);
+  if (count <= 0) return nullptr;
+  std::vector<heif_item_id> ids(static_cast<size_t>(count));
+  const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+  const ImageSize primarySize = displaySize(primary);
+  Handle best;
+  for (int i = 0; i < listed; ++i) {
+    heif_image_handle* raw = nullptr;
+    if (heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok) continue;
+    Handle thumb(raw);
+    const ImageSize size = displaySize(thumb.get());
+    if (!acceptableSize(size) || landscape(size) != landscape(primarySize) ||
+        std::min(size.width, size.height) < minShortSide) {
+      continue;
+    }
+    if (!best || size.width < displaySize(best.get()).width) best = std::move(thumb);
+  }
+  return best;
+}
+
+std::optional<RawImage> decodeHandle(const heif_image_handle* handle) {
+  const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+  std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+  if (!options) return std::nullopt;
+  options->convert_hdr_to_8bit = 1;  // 10- and 12-bit images come as 8 bits per sample
+  heif_image* raw = nullptr;
+  const heif_error err = heif_decode_image(
+      handle, &raw, heif_colorspace_RGB,
+      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+  Image image(raw);
+  if (err.code != heif_error_Ok || !image) return std::nullopt;
+  if (heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8) {
+    return std::nullopt;
+  }
+  const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+  int stride = 0;
+  const uint8_t* plane =
+      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  if (plane == nullptr || !acceptableSize({width, height})) return std::nullopt;
+  // A view of libheif's buffer, copied before the buffer is released.
+  const cv::Mat view(height, width, alpha ? CV_8UC4 : CV_8UC3, const_cast<uint8_t*>(plane),
+                     static_cast<size_t>(stride));
+  RawImage out;
+  out.pixels = view.clone();
+  return out;
+}
+
+// An ISO media box: its type and where its payload lies.
+struct Box {
+  std::string_view type;
+  int64_t payload = 0;  // offset of the first byte after the header
+  int64_t end = 0;      // offset just past the box
+};
+
+// The boxes in [from, to) of `bytes`, in order; stops at the first malformed header.
+std::vector<Box> childBoxes(std::string_view bytes, int64_t from, int64_t to) {
+  const ByteReader r(bytes, /*littleEndian=*/false);
+  std::vector<Box> out;
+  int64_t at = from;
+  while (at + 8 <= to) {
+    int64_t size = r.u32(at);
+    int64_t header = 8;
+    if (size == 1) {                  // a 64-bit size follows the type
+      if (r.u32(at + 8) != 0) break;  // 4 GiB or more: larger than any file read here
+      size = r.u32(at + 12);
+      header = 16;
+    } else if (size == 0) {  // up to the end of the enclosing box
+      size = to - at;
+    }
+    if (size < header || size > to - at) break;
+    out.push_back({bytes.substr(static_cast<size_t>(at + 4), 4), at + header, at + size});
+    at += size;
+  }
+  return out;
+}
+
+const Box* findBox(const std::vector<Box>& boxes, std::string_view type) {
+  for (const Box& b : boxes) {
+    if (b.type == type) return &b;
+  }
+  return nullptr;
+}
+
+// An unsigned field of `size` bytes (0, 4 or 8) at `at`; -1 for other sizes or values of
+// 2^32 and more, which no file read here can hold.
+int64_t sizedField(const ByteReader& r, int64_t at, int64_t size) {
+  if (size == 0) return 0;
+  if (size == 4) return r.u32(at);
+  if (size == 8) return r.u32(at) == 0 ? r.u32(at + 4) : -1;
+  return -1;
+}
+
+// Whether the file has an AV1-coded item to which its item location box gives no coded
+// bytes: no entry, no extent, or only extents of length 0. libheif hands such an item's empty
+// payload to dav1d, which prints a complaint on standard error and leaks the buffer libheif
+// allocated for it (libheif 1.15, dav1d 1.0); so such files are refused before libheif decodes
+// anything. When the boxes cannot be read the answer is false; libheif then refuses the
+// file itself. HEVC items are not affected: libde265 takes an empty payload quietly.
+bool hasAv1ItemWithoutData(std::string_view bytes) {
+  const ByteReader r(bytes, /*littleEndian=*/false);
+  const std::vector<Box> top = childBoxes(bytes, 0, r.size());
+  const Box* meta = findBox(top, "meta");
+  if (meta == nullptr) return false;
+  const std::vector<Box> inMeta = childBoxes(bytes, meta->payload + 4, meta->end);  // full box
+  const Box* iinf = findBox(inMeta, "iinf");
+  const Box* iloc = findBox(inMeta, "iloc");
+  if (iinf == nullptr || iloc == nullptr) return false;
+
+  // Item types from the item information entries (versions 2 and 3 carry a type).
+  std::set<int64_t> av1;
+  const int64_t countSize = r.u8(iinf->payload) == 0 ? 2 : 4;
+  for (const Box& infe : childBoxes(bytes, iinf->payload + 4 + countSize, iinf->end)) {
+    if (infe.type != "infe") continue;
+    const int64_t version = r.u8(infe.payload);
+    if (version != 2 && version != 3) continue;
+    const int64_t idSize = version == 2 ? 2 : 4;
+    const int64_t id = idSize == 2 ? r.u16(infe.payload + 4) : r.u32(infe.payload + 4);
+    const int64_t typeAt = infe.payload + 4 + idSize + 2;
+    if (typeAt + 4 > infe.end) continue;
+    if (bytes.substr(static_cast<size_t>(typeAt), 4) == "av01") av1.insert(id);
+  }
+  if (av1.empty()) return false;
+
+  // Coded bytes per item from the location entries.
+  const int64_t version = r.u8(iloc->payload);
+  if (version > 2) return false;
+  int64_t at = iloc->payload + 4;
+  const int64_t offsetSize = r.u8(at) >> 4;
+  const int64_t lengthSize = r.u8(at) & 15;
+  const int64_t baseOffsetSize = r.u8(at + 1) >> 4;
+  const int64_t indexSize = version == 0 ? 0 : r.u8(at + 1) & 15;
+  for (const int64_t size : {offsetSize, lengthSize, baseOffsetSize, indexSize}) {
+    if (size != 0 && size != 4 && size != 8) return true;  // no valid file has such fields
+  }
+  if (lengthSize == 0) return true;  // every extent is empty
+  at += 2;
+  const int64_t itemCount = version < 2 ? r.u16(at) : r.u32(at);
+  at += version < 2 ? 2 : 4;
+  std::set<int64_t> located;
+  for (int64_t i = 0; i < itemCount; ++i) {
+    if (at + 2 > iloc->end) return false;
+    const int64_t id = version < 2 ? r.u16(at) : r.u32(at);
+    at += version < 2 ? 2 : 4;
+    if (version > 0) at += 2;  // construction method
+    at += 2 + baseOffsetSize;  // data reference index, base offset
+    const int64_t extentCount = r.u16(at);
+    at += 2;
+    int64_t codedBytes = 0;
+    for (int64_t e = 0; e < extentCount; ++e) {
+      const int64_t length = sizedField(r, at + indexSize + offsetSize, lengthSize);
+      at += indexSize + offsetSize + lengthSize;
+      if (length < 0) return true;  // 4 GiB or more, in a file of at most 512 MiB
+      if (at > iloc->end) return false;
+      codedBytes += length;
+    }
+    if (codedBytes > 0) located.insert(id);
+  }
+  for (const int64_t id : av1) {
+    if (located.count(id) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide) {
+  if (hasAv1ItemWithoutData(bytes)) return std::nullopt;
+  const OutputSilenced silenced;
+  const Context ctx(heif_context_alloc());
+  if (!ctx) return std::nullopt;
+  if (heif_context_read_from_memory_without_copy(ctx.get(), bytes.data(), bytes.size(), nullptr)
+          .code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  heif_image_handle* raw = nullptr;
+  if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  const Handle primary(raw);
+  // The stored size (ispe) is what gets decoded, whatever rotation follows.
+  const ImageSize stored{heif_image_handle_get_ispe_width(primary.get()),
+                         heif_image_handle_get_ispe_height(primary.get())};
+  if (!acceptableSize(stored) || !acceptableSize(displaySize(primary.get()))) {
+    return std::nullopt;
+  }
+  // Cameras store 320 x 240 thumbnails: as large as the network's input, and decoding one takes
+  // a few milliseconds where the 12-megapixel picture takes a second, so such a thumbnail is
+  // taken even when it falls short of minShortSide.
+  const Handle thumbnail =
+      pickThumbnail(primary.get(), std::min(minShortSide, HEIF_THUMBNAIL_MIN_SHORT_SIDE));
+  return decodeHandle(thumbnail ? thumbnail.get() : primary.get());
+}
+
+}  // namespace velto

@@ -1,0 +1,95 @@
+#include "image/image_decode.h"
+
+#include <libheif/heif.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <mutex>
+#include <opencv2/core/utils/logger.hpp>
+
+#include "image/codecs/bmp_decode.h"
+#include "image/codecs/heif_decode.h"
+#include "image/codecs/jpeg_decode.h"
+#include "image/codecs/png_decode.h"
+#include "image/codecs/webp_tiff_decode.h"
+#include "image/image_header.h"
+#include "image/pixel_ops.h"
+#include "io/read_file.h"
+
+namespace velto {
+
+namespace {
+
+void silenceLibrariesOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    // Our TIFF handles carry their own silent handlers; these cover messages that libtiff
+    // sends to the process-wide ones all the same.
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    heif_init(nullptr);  // reference counted; never undone, decoding may happen until exit
+  });
+}
+
+std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide) {
+  const ImageFormat format = sniffFormat(bytes);
+  if (format == ImageFormat::Unknown) return std::nullopt;
+  if (format == ImageFormat::Heif) return decodeHeif(bytes, minShortSide);  // checks its size
+  const std::optional<ImageSize> declared = readDeclaredSize(bytes, format);
+  if (!declared || !acceptableSize(*declared)) return std::nullopt;
+  switch (format) {
+    case ImageFormat::Jpeg:
+      return decodeJpeg(bytes, minShortSide);
+    case ImageFormat::Png:
+      return decodePng(bytes);
+    case ImageFormat::Webp:
+      return decodeWebp(bytes, minShortSide);
+    case ImageFormat::Tiff:
+      return decodeTiff(bytes);
+    case ImageFormat::Bmp:
+      return decodeBmp(bytes);
+    default:
+      return std::nullopt;
+  }
+}
+
+// Upright 8-bit RGB from what a decoder delivered, shrunk first so that turning has fewer
+// pixels to move.
+std::optional<cv::Mat> finish(std::optional<RawImage> raw, int64_t minShortSide) {
+  if (!raw) return std::nullopt;
+  std::optional<cv::Mat> rgb = toRgb8(*raw);
+  raw->pixels.release();
+  if (!rgb) return std::nullopt;
+  return applyOrientation(reduceToShortSide(*rgb, minShortSide), raw->orientation);
+}
+
+}  // namespace
+
+std::optional<cv::Mat> decodeImage(const std::string& path, int64_t minShortSide) {
+  try {
+    silenceLibrariesOnce();
+    minShortSide = std::max<int64_t>(minShortSide, 1);
+    std::string bytes;
+    std::string err;
+    if (!readRegularFile(path, MAX_IMAGE_FILE_BYTES, &bytes, &err)) return std::nullopt;
+    std::optional<RawImage> raw = decodeRaw(bytes, minShortSide);
+    bytes = std::string();  // free the encoded file before more pixel buffers come
+    return finish(std::move(raw), minShortSide);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::optional<cv::Mat> decodeImageBytes(const std::string& bytes, int64_t minShortSide) {
+  try {
+    silenceLibrariesOnce();
+    minShortSide = std::max<int64_t>(minShortSide, 1);
+    if (static_cast<int64_t>(bytes.size()) > MAX_IMAGE_FILE_BYTES) return std::nullopt;
+    return finish(decodeRaw(bytes, minShortSide), minShortSide);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace velto

@@ -1,0 +1,30 @@
+#pragma once
+// The seam to whatever computes image feature prints: a real network, recorded prints, or a
+// test fake.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velto {
+
+// A feature print as the analysis delivers it: an element type code and the raw data.
+// Type 1: packed 32-bit floats, type 2: packed 64-bit floats, native byte order.
+struct FeaturePrint {
+  int64_t elementType = 0;
+  std::vector<unsigned char> data;
+};
+
+inline constexpr int64_t ELEMENT_FLOAT32 = 1;
+inline constexpr int64_t ELEMENT_FLOAT64 = 2;
+
+class ImageAnalysis {
+ public:
+  virtual ~ImageAnalysis() = default;
+  // The print of the image file at `path`, or nothing when it cannot be analysed. Must not
+  // throw, print, or end the process, whatever the file holds.
+  virtual std::optional<FeaturePrint> featurePrint(const std::string& path) = 0;
+};
+
+}  // namespace velto
