@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
       "// Means over the %lld reference photographs listed in tools/refmean/photos.txt, written\n"
       "// by velto-fprint-refmean (see tools/refmean): the pooled activations, and the square\n"
       "// roots of the colour layout.\n"
-      "#include \"fprint/embedding_recipe.h\"\n\nnamespace velto {\n\n",
+      "#include \"embedding/embedding_recipe.h\"\n\nnamespace velto {\n\n",
       static_cast<long long>(count));
   printArray("REFERENCE_MEAN", sum, count);
   std::printf("\n");
