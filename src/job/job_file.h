@@ -30,8 +30,8 @@ struct JobReadResult {
 
 // Parses job-file bytes. Strict JSON; a leading UTF-8 byte-order mark is skipped; of a key
 // given twice, the last one counts. Never fails on a "timeGroups" entry: see timeGroupNumber.
-// Only the entries of the two arrays are kept while the text is read, so memory follows the
-// photo paths, not the text, however deeply it nests.
+// Only the entries of the two arrays are kept while the text is read, so nesting costs no
+// document tree: memory beyond `bytes` is the paths kept plus the longest string.
 JobReadResult parseJob(const std::string& bytes);
 
 // The compact job text {"photos":[...],"timeGroups":[...]} that parseJob reads back as `job`:
