@@ -86,6 +86,7 @@ TEST_F(JobFileE2E, ContentThatIsNotAJsonObjectNamesThePathAsGiven) {
         std::string("{\"photos\":[],}"), std::string("{\"photos\":[],\"timeGroups\":[]} x"),
         std::string("// c\n{}"), std::string("{photos:[]}"), std::string("{\"a\":\"\xff\"}"),
         std::string("{"), std::string("{} {}"),
+        std::string("{\"photos\":[\"a\"],\"timeGroups\":[1e400]}"),
         std::string("{\"photos\":[],\"timeGroups\":[]}\0", 30)}) {
     expectFailure(run(bytes), job + " is not a JSON object");
   }

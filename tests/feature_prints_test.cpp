@@ -1,4 +1,4 @@
-// Decoding prints, fixing dims, and the usable-vector check.
+// Decoding prints, fixing dims, and print files.
 #include "prints/feature_prints.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <cstring>
 #include <map>
 
-#include "core/usable_vectors.h"
 #include "prints/replay_analysis.h"
 
 namespace velto {
@@ -64,18 +63,6 @@ TEST(ExtractFeaturePrintsTest, DimsComeFromTheFirstNonEmptyPrint) {
   EXPECT_TRUE(out.vectors[1].empty());
   EXPECT_EQ(out.vectors[3].size(), 8u);  // kept, though not usable
   EXPECT_EQ(extractFeaturePrints({"x", "y"}, fake).dims, -1);
-}
-
-TEST(UsableTest, CheckAndPredicate) {
-  const std::vector<FeatureVector> v = {{1, 2, 3, 4}, {1, 2, 3, 4, 5, 6, 7, 8}, {}};
-  EXPECT_TRUE(checkUsable({0, 1, 1}, v, 4).fails());  // only the undated one has dims
-  EXPECT_FALSE(checkUsable({1, 1, 1}, v, 4).fails());
-  EXPECT_FALSE(checkUsable({0, 0, -5}, v, -1).fails());  // nothing dated: never fails
-  EXPECT_TRUE(checkUsable({0, 0, 3}, {{}, {}, {}}, -1).fails());
-  EXPECT_FALSE(usableVector(2, {1, 1, 1}, v, 4));
-  EXPECT_FALSE(usableVector(0, {0, 1, 1}, v, 4));
-  EXPECT_TRUE(usableVector(0, {1, 1, 1}, v, 4));
-  EXPECT_FALSE(usableVector(0, {1, 1, 1}, {{}, {}, {}}, 0));
 }
 
 TEST(PrintFileTest, RoundTripAndShortFiles) {
