@@ -82,18 +82,19 @@ bool embedPrints(const std::vector<std::string>& args, ImageAnalysis& analysis,
   PrintFolder out(read.job.photos, err);
   Job printJob;
   printJob.timeGroups = read.job.timeGroups;
-  for (size_t i = 0; i < read.job.photos.size(); ++i) {
+  bool failed = false;
+  analysePhotos(read.job.photos, analysis, [&](size_t i, std::optional<FeaturePrint> print) {
     StoredPrint entry{folder + "/" + printName(i), 0, read.job.photos[i]};
-    const std::optional<FeaturePrint> print = analysis.featurePrint(entry.photo);
     const FeatureVector vector = print ? decodePrint(*print) : FeatureVector{};
     entry.elements = static_cast<int64_t>(vector.size());
-    const bool done = vector.empty() ? out.remove(entry.printPath)
-                                     : out.write(entry.printPath, printFileBytes(vector));
-    if (!done) return false;
+    failed = vector.empty() ? !out.remove(entry.printPath)
+                            : !out.write(entry.printPath, printFileBytes(vector));
+    if (failed) return false;
     stored(entry);
     printJob.photos.push_back(std::move(entry.printPath));
-  }
-  return out.write(folder + "/job.json", encodeJob(printJob));
+    return true;
+  });
+  return !failed && out.write(folder + "/job.json", encodeJob(printJob));
 }
 
 }  // namespace velto

@@ -7,12 +7,16 @@
 #include "app/embed_prints.h"
 #include "cmd/fail.h"
 #include "embedding/embedding_analysis.h"
+#include "io/quiet_output.h"
 
 int main(int argc, char** argv) {
   velto::EmbeddingAnalysis analysis;
+  // Other threads may be decoding a photo with the streams silenced meanwhile.
   const auto show = [](const velto::StoredPrint& p) {
-    std::printf("%s\t%lld\t%s\n", p.printPath.c_str(), static_cast<long long>(p.elements),
-                p.photo.c_str());
+    velto::withOutputOpen([&] {
+      std::printf("%s\t%lld\t%s\n", p.printPath.c_str(), static_cast<long long>(p.elements),
+                  p.photo.c_str());
+    });
   };
   std::string err;
   if (!velto::embedPrints({argv, argv + argc}, analysis, show, &err)) {

@@ -23,10 +23,13 @@ inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
 // input, then printFromFeatures. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
 class EmbeddingAnalysis final : public ImageAnalysis {
  public:
-  // `networkThreads` as for EmbeddingNetwork: 0 lets the network use the processors it may.
-  explicit EmbeddingAnalysis(int networkThreads = 0) : network_(networkThreads) {}
+  // `concurrency` as for EmbeddingNetwork: 0 analyses as many photos at once as there are
+  // processors this process may use.
+  explicit EmbeddingAnalysis(int concurrency = 0) : network_(concurrency) {}
 
+  // Safe to call from up to concurrency() threads at once (more wait for each other).
   std::optional<FeaturePrint> featurePrint(const std::string& path) override;
+  int concurrency() const override { return network_.concurrency(); }
 
   // The network's pooled activations for the image file at `path`, nothing when it cannot be
   // decoded. For tools that study the embedding.

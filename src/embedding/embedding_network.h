@@ -14,15 +14,17 @@ namespace velto {
 
 inline constexpr int64_t NETWORK_INPUT_SIDE = 224;
 inline constexpr int64_t POOLED_FEATURES = 160;
-// Beyond four threads the layers at 7 x 7 and 14 x 14 pixels are too small to share well.
-inline constexpr int NETWORK_MAX_THREADS = 4;
+// Photos analysed at once at most, one per thread, whatever the number of processors: each
+// holds its decoded pixels and about 15 MB of activations.
+inline constexpr int PHOTOS_IN_FLIGHT_MAX = 8;
 
 class EmbeddingNetwork {
  public:
-  // Loads the built-in network once; a run keeps one instance for all its photos. Each layer is
-  // shared among `threads` threads (0: the processors this process may use, at most
-  // NETWORK_MAX_THREADS); the result does not depend on the number.
-  explicit EmbeddingNetwork(int threads = 0);
+  // Loads the built-in network once; a run keeps one instance for all its photos. Up to
+  // `concurrency` threads may call pooledFeatures at once (0: the processors this process may
+  // use, at most PHOTOS_IN_FLIGHT_MAX), each pass running whole on its caller's thread; the
+  // result does not depend on which pass runs where.
+  explicit EmbeddingNetwork(int concurrency = 0);
   ~EmbeddingNetwork();
   EmbeddingNetwork(const EmbeddingNetwork&) = delete;
   EmbeddingNetwork& operator=(const EmbeddingNetwork&) = delete;
@@ -30,8 +32,12 @@ class EmbeddingNetwork {
   // True when the network loaded; a build whose model data is broken gives false.
   bool ready() const;
 
+  // How many calls of pooledFeatures run at once; more wait for a free workspace.
+  int concurrency() const;
+
   // The POOLED_FEATURES averaged activations for `rgb`, a CV_32FC3 image of
-  // NETWORK_INPUT_SIDE squared pixels, RGB order, values in [0, 1]. Empty on failure.
+  // NETWORK_INPUT_SIDE squared pixels, RGB order, values in [0, 1]. Empty on failure. Safe to
+  // call from several threads.
   std::vector<float> pooledFeatures(const cv::Mat& rgb);
 
  private:

@@ -32,12 +32,15 @@ void silenceLibrariesOnce() {
   });
 }
 
-std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide) {
+// `*large` receives the lock of a large image, to be held until its pixels are finished.
+std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
+                                  std::unique_lock<std::mutex>* large) {
   const ImageFormat format = sniffFormat(bytes);
   if (format == ImageFormat::Unknown) return std::nullopt;
   if (format == ImageFormat::Heif) return decodeHeif(bytes, minShortSide);  // checks its size
   const std::optional<ImageSize> declared = readDeclaredSize(bytes, format);
   if (!declared || !acceptableSize(*declared)) return std::nullopt;
+  *large = largeImageLock(*declared);
   switch (format) {
     case ImageFormat::Jpeg:
       return decodeJpeg(bytes, minShortSide);
@@ -73,7 +76,8 @@ std::optional<cv::Mat> decodeImage(const std::string& path, int64_t minShortSide
     std::string bytes;
     std::string err;
     if (!readRegularFile(path, MAX_IMAGE_FILE_BYTES, &bytes, &err)) return std::nullopt;
-    std::optional<RawImage> raw = decodeRaw(bytes, minShortSide);
+    std::unique_lock<std::mutex> large;
+    std::optional<RawImage> raw = decodeRaw(bytes, minShortSide, &large);
     bytes = std::string();  // free the encoded file before more pixel buffers come
     return finish(std::move(raw), minShortSide);
   } catch (...) {
@@ -86,7 +90,8 @@ std::optional<cv::Mat> decodeImageBytes(const std::string& bytes, int64_t minSho
     silenceLibrariesOnce();
     minShortSide = std::max<int64_t>(minShortSide, 1);
     if (static_cast<int64_t>(bytes.size()) > MAX_IMAGE_FILE_BYTES) return std::nullopt;
-    return finish(decodeRaw(bytes, minShortSide), minShortSide);
+    std::unique_lock<std::mutex> large;
+    return finish(decodeRaw(bytes, minShortSide, &large), minShortSide);
   } catch (...) {
     return std::nullopt;
   }

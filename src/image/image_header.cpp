@@ -168,4 +168,10 @@ bool acceptableSize(ImageSize size) {
          size.height <= MAX_IMAGE_PIXELS && size.width * size.height <= MAX_IMAGE_PIXELS;
 }
 
+std::unique_lock<std::mutex> largeImageLock(ImageSize size) {
+  static std::mutex large;
+  if (!acceptableSize(size) || size.width * size.height <= LARGE_IMAGE_PIXELS) return {};
+  return std::unique_lock(large);
+}
+
 }  // namespace velto

@@ -3,6 +3,7 @@
 // decoder sees it, so that nothing is allocated for an image too large to be worth decoding.
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -28,5 +29,12 @@ std::optional<ImageSize> readDeclaredSize(std::string_view bytes, ImageFormat fo
 // Whether an image of `size` may be decoded: both sides at least 1 and at most
 // MAX_IMAGE_PIXELS pixels in all.
 bool acceptableSize(ImageSize size);
+
+// Images of more pixels than this are decoded one at a time, however many photos are in
+// flight: one at the pixel limit may need about 3 GiB, a camera's photo a few hundred MB.
+inline constexpr int64_t LARGE_IMAGE_PIXELS = int64_t{64} << 20;
+
+// To hold while an image of `size` is decoded: the one lock for large images, or none.
+std::unique_lock<std::mutex> largeImageLock(ImageSize size);
 
 }  // namespace velto

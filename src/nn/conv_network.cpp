@@ -9,7 +9,6 @@
 #include <new>
 
 #include "io/byte_reader.h"
-#include "nn/worker_pool.h"
 
 namespace velto {
 namespace {
@@ -175,7 +174,7 @@ std::optional<ConvNetwork> ConvNetwork::fromLayerFile(std::string_view bytes) {
 
 // Each layer's output goes to a buffer whose tensor is no longer needed (its last reader, as
 // input or residual, came before); buffers are sized for the largest tensor they hold.
-void ConvNetwork::FreeBuffer::operator()(float* p) const { std::free(p); }
+void ConvNetwork::Workspace::FreeBuffer::operator()(float* p) const { std::free(p); }
 
 void ConvNetwork::assignBuffers() {
   const auto count = static_cast<int64_t>(layers_.size());
@@ -202,8 +201,12 @@ void ConvNetwork::assignBuffers() {
     sizes[chosen] = std::max(sizes[chosen], layer.outHeight * layer.outWidth * layer.outChannels);
     layer.buffer = chosen;
   }
-  buffers_.clear();
-  for (const int64_t size : sizes) {
+  bufferSizes_ = std::move(sizes);
+}
+
+ConvNetwork::Workspace ConvNetwork::newWorkspace() const {
+  Workspace workspace;
+  for (const int64_t size : bufferSizes_) {
     // Left uninitialised: every layer writes all of its output before anything reads it. Huge
     // pages where the system grants them: a run touches these megabytes once per photo.
     const size_t bytes =
@@ -211,14 +214,16 @@ void ConvNetwork::assignBuffers() {
     void* memory = std::aligned_alloc(HUGE_PAGE, bytes);
     if (memory == nullptr) throw std::bad_alloc();
     madvise(memory, bytes, MADV_HUGEPAGE);
-    buffers_.emplace_back(static_cast<float*>(memory));
+    workspace.buffers_.emplace_back(static_cast<float*>(memory));
   }
+  return workspace;
 }
 
 std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKernels& kernels,
-                                              WorkerPool& pool) {
+                                              Workspace& workspace) const {
+  const auto& buffers = workspace.buffers_;
   auto tensor = [&](int64_t t) -> const float* {
-    return t == 0 ? input : buffers_[layers_[t - 1].buffer].get();
+    return t == 0 ? input : buffers[layers_[t - 1].buffer].get();
   };
   for (size_t i = 0; i < layers_.size(); ++i) {
     const ConvLayer& layer = layers_[i];
@@ -227,7 +232,7 @@ std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKern
     args.inHeight = layer.inHeight;
     args.inWidth = layer.inWidth;
     args.inChannels = layer.inChannels;
-    args.out = buffers_[layer.buffer].get();
+    args.out = buffers[layer.buffer].get();
     args.outHeight = layer.outHeight;
     args.outWidth = layer.outWidth;
     args.outChannels = layer.outChannels;
@@ -238,17 +243,20 @@ std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKern
     args.padLeft = layer.padLeft;
     args.relu6 = layer.relu6;
     args.residual = layer.residual >= 0 ? tensor(layer.residual) : nullptr;
-    if (layer.kind == ConvKind::POINTWISE) {
-      pool.forRanges(layer.outHeight * layer.outWidth, 6,
-                     [&](int64_t b, int64_t e) { kernels.pointwise(args, b, e); });
-    } else {
-      const ConvRows rows =
-          layer.kind == ConvKind::DENSE_3X3 ? kernels.dense3x3 : kernels.depthwise3x3;
-      pool.forRanges(layer.outHeight, 1, [&](int64_t b, int64_t e) { rows(args, b, e); });
+    switch (layer.kind) {
+      case ConvKind::POINTWISE:
+        kernels.pointwise(args, 0, layer.outHeight * layer.outWidth);
+        break;
+      case ConvKind::DENSE_3X3:
+        kernels.dense3x3(args, 0, layer.outHeight);
+        break;
+      case ConvKind::DEPTHWISE_3X3:
+        kernels.depthwise3x3(args, 0, layer.outHeight);
+        break;
     }
   }
   const ConvLayer& last = layers_.back();
-  const float* out = buffers_[last.buffer].get();
+  const float* out = buffers[last.buffer].get();
   const int64_t pixels = last.outHeight * last.outWidth, c = last.outChannels;
   std::vector<float> pooled(static_cast<size_t>(c), 0.0f);
   for (int64_t p = 0; p < pixels; ++p)

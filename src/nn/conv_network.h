@@ -13,8 +13,6 @@
 
 namespace velto {
 
-class WorkerPool;
-
 enum class ConvKind : uint32_t { DENSE_3X3 = 0, DEPTHWISE_3X3 = 1, POINTWISE = 2 };
 
 struct ConvLayer {
@@ -44,20 +42,35 @@ class ConvNetwork {
   int64_t inputChannels() const { return channels_; }
   int64_t outputChannels() const { return layers_.back().outChannels; }
 
-  // The pooled outputs for `input` (inputSide² pixels of inputChannels floats), each layer's
-  // rows shared among the pool's threads.
+  // The activations of one forward pass. The network itself is only read while it runs, so
+  // threads that each hold a workspace may run it at once.
+  class Workspace {
+   public:
+    Workspace(Workspace&&) noexcept = default;
+    Workspace& operator=(Workspace&&) noexcept = default;
+
+   private:
+    friend class ConvNetwork;
+    Workspace() = default;
+    struct FreeBuffer {
+      void operator()(float* p) const;
+    };
+    std::vector<std::unique_ptr<float[], FreeBuffer>> buffers_;
+  };
+  // Throws std::bad_alloc when the memory is not there.
+  Workspace newWorkspace() const;
+
+  // The pooled outputs for `input` (inputSide² pixels of inputChannels floats), computed on the
+  // calling thread in `workspace`.
   std::vector<float> pooledOutputs(const float* input, const ConvKernels& kernels,
-                                   WorkerPool& pool);
+                                   Workspace& workspace) const;
 
  private:
   void assignBuffers();
 
   int64_t side_ = 0, channels_ = 0;
   std::vector<ConvLayer> layers_;
-  struct FreeBuffer {
-    void operator()(float* p) const;
-  };
-  std::vector<std::unique_ptr<float[], FreeBuffer>> buffers_;
+  std::vector<int64_t> bufferSizes_;  // floats in each buffer a workspace holds
 };
 
 }  // namespace velto

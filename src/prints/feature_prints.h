@@ -2,6 +2,8 @@
 // Feature prints of a job: one vector per photo from the image analysis, and their common length.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +21,17 @@ struct FeaturePrints {
   int64_t dims = -1;                   // length of the first non-empty vector, -1 if none
 };
 
-// Asks `analysis` for every photo, in order. Never fails: a photo without a print keeps an
-// empty vector.
+// Asks `analysis` for the print of every photo, up to analysis.concurrency() photos at once,
+// each on one thread (the calling thread among them) from start to end; a thread that is done
+// takes the next photo not yet started, so a thread that gets no processor time holds up one
+// photo, never a share of the job. `take(i, print)` sees the prints on the calling thread in
+// photo order; when it returns false no further photo is started and the call returns once the
+// photos under way are done. A photo whose analysis throws has no print.
+void analysePhotos(const std::vector<std::string>& photos, ImageAnalysis& analysis,
+                   const std::function<bool(size_t, std::optional<FeaturePrint>)>& take);
+
+// The prints of every photo (analysePhotos). Never fails: a photo without a print keeps an empty
+// vector.
 FeaturePrints extractFeaturePrints(const std::vector<std::string>& photos, ImageAnalysis& analysis);
 
 }  // namespace velto

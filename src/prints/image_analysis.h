@@ -25,6 +25,8 @@ class ImageAnalysis {
   // The print of the image file at `path`, or nothing when it cannot be analysed. Must not
   // throw, print, or end the process, whatever the file holds.
   virtual std::optional<FeaturePrint> featurePrint(const std::string& path) = 0;
+  // How many calls of featurePrint may run at once, on different threads; 1: one at a time.
+  virtual int concurrency() const { return 1; }
 };
 
 }  // namespace velto
