@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <string>
 
+#include "decode_test_images.h"
 #include "embedding/embedding_recipe.h"
 #include "testing/test_support.h"
 
@@ -92,6 +96,56 @@ TEST(EmbedE2E, SecondJobInAUsedPrintFolderReplaysLikeTheProgram) {
   ASSERT_EQ(runProgram(kReplay, {prints + "/job.json", dir.file("replayed.json")}).status, 0);
   ASSERT_EQ(runProgram(kFprint, {dir.file("second.json"), dir.file("direct.json")}).status, 0);
   EXPECT_EQ(readFile(dir.file("replayed.json")), readFile(dir.file("direct.json")));
+}
+
+// As many photos in flight as the processors the program may use (taskset narrows them): the
+// listing, every print file and the groups are the same bytes on one processor and on all.
+// HEICs between the JPEGs are decoded with the standard streams silenced while other photos
+// are listed, so a listing line lost to the silence shows too.
+TEST(EmbedE2E, OneProcessorOrAllGiveTheSameBytes) {
+  if (::access("/usr/bin/taskset", X_OK) != 0) GTEST_SKIP() << "needs taskset (util-linux)";
+  TempDir dir;
+  cv::Mat rgb;
+  cv::cvtColor(cv::imread(kExamples + "/photos/coffee_1.jpg"), rgb, cv::COLOR_BGR2RGB);
+  const auto encoded = encodeHeif(rgb, /*avif=*/false);
+  ASSERT_TRUE(encoded.has_value());
+  writeFile(dir.file("coffee.heic"), *encoded);
+  std::vector<std::string> photos;
+  std::vector<long long> groups;
+  for (const std::string& name : listFolder(kExamples + "/photos")) {
+    const std::string heic = dir.file("coffee.heic");
+    for (const std::string& photo : {kExamples + "/photos/" + name, heic, heic}) {
+      photos.push_back(photo);
+      groups.push_back(name[1] == 'o' ? 2 : 1);  // the coffee photos apart
+    }
+  }
+  photos.push_back(dir.file("missing.jpg"));
+  groups.push_back(1);
+  writeFile(dir.file("job.json"), jobText(photos, groups));
+
+  std::string listing[2], prints[2];
+  const char* cpus[2] = {"0", "0-1023"};
+  for (int run = 0; run < 2; ++run) {
+    const std::string folder = dir.file("prints" + std::to_string(run));
+    ProgramResult r =
+        runProgram("/usr/bin/taskset", {"-c", cpus[run], kEmbed, dir.file("job.json"), folder});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (size_t at = 0; (at = r.out.find(folder, at)) != std::string::npos;) {
+      r.out.replace(at, folder.size(), "F");
+    }
+    listing[run] = r.out;
+    for (const std::string& name : listFolder(folder)) {
+      prints[run] += name + ":" + (name == "job.json" ? "" : readFile(folder + "/" + name)) + "\n";
+    }
+    r = runProgram("/usr/bin/taskset", {"-c", cpus[run], kFprint, dir.file("job.json"),
+                                        dir.file("out" + std::to_string(run) + ".json")});
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_EQ(std::count(listing[0].begin(), listing[0].end(), '\n'), 31);
+  EXPECT_EQ(listing[1], listing[0]);
+  EXPECT_EQ(prints[1], prints[0]);
+  EXPECT_EQ(readFile(dir.file("out1.json")), readFile(dir.file("out0.json")));
 }
 
 // Where the system refuses the network's helper threads (here: a user allowed one process in

@@ -1,11 +1,19 @@
-// Decoding prints, fixing dims, and print files.
+// Decoding prints, fixing dims, photos analysed on several threads, and print files.
 #include "prints/feature_prints.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
 
 #include "prints/replay_analysis.h"
 
@@ -63,6 +71,95 @@ TEST(ExtractFeaturePrintsTest, DimsComeFromTheFirstNonEmptyPrint) {
   EXPECT_TRUE(out.vectors[1].empty());
   EXPECT_EQ(out.vectors[3].size(), 8u);  // kept, though not usable
   EXPECT_EQ(extractFeaturePrints({"x", "y"}, fake).dims, -1);
+}
+
+// Photo "i" gets the print {i}; "throw" throws. Photos from number `slowFrom` on take 20 ms.
+// With more than one thread the first call waits (up to 10 s) until a second one has begun: the
+// test sees calls overlap without relying on timing.
+class ThreadedFake final : public ImageAnalysis {
+ public:
+  explicit ThreadedFake(int threads, int slowFrom = 1 << 30)
+      : threads_(threads), slowFrom_(slowFrom) {}
+  std::optional<FeaturePrint> featurePrint(const std::string& path) override {
+    const int running = ++running_;
+    int most = mostAtOnce_.load();
+    while (running > most && !mostAtOnce_.compare_exchange_weak(most, running)) {
+    }
+    int pause = 0;
+    {
+      std::unique_lock lock(mutex_);
+      asked_.push_back(path);
+      changed_.notify_all();
+      if (asked_.size() == 1 && threads_ > 1) {
+        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return asked_.size() > 1; });
+      }
+      pause = std::uniform_int_distribution<int>(0, 300)(rng_);
+    }
+    if (path != "throw" && std::stoi(path) >= slowFrom_) pause = 20000;
+    std::this_thread::sleep_for(std::chrono::microseconds(pause));
+    --running_;
+    if (path == "throw") throw std::runtime_error("no print");
+    return floats({std::stof(path)});
+  }
+  int concurrency() const override { return threads_; }
+  std::vector<std::string> asked() {
+    const std::lock_guard lock(mutex_);
+    return asked_;
+  }
+  int mostAtOnce() const { return mostAtOnce_; }
+
+ private:
+  const int threads_, slowFrom_;
+  std::atomic<int> running_{0}, mostAtOnce_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> asked_;
+  std::mt19937 rng_{7};
+};
+
+std::vector<std::string> numbered(int n) {
+  std::vector<std::string> photos;
+  for (int i = 0; i < n; ++i) photos.push_back(std::to_string(i));
+  return photos;
+}
+
+TEST(AnalysePhotosTest, PrintsComeInPhotoOrderOnTheCallingThreadWhateverTheThreads) {
+  for (const int threads : {1, 2, 3, 8}) {
+    ThreadedFake fake(threads);
+    std::vector<std::string> photos = numbered(40);
+    photos[17] = "throw";  // a throwing analysis is a photo without a print
+    std::vector<size_t> order;
+    const std::thread::id caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    analysePhotos(photos, fake, [&](size_t i, std::optional<FeaturePrint> print) {
+      order.push_back(i);
+      elsewhere |= std::this_thread::get_id() != caller;
+      const FeatureVector v = print ? decodePrint(*print) : FeatureVector{};
+      EXPECT_EQ(v, i == 17 ? FeatureVector{} : FeatureVector{static_cast<float>(i)}) << i;
+      return true;
+    });
+    std::vector<size_t> want(40);
+    for (size_t i = 0; i < want.size(); ++i) want[i] = i;
+    EXPECT_EQ(order, want) << threads;
+    EXPECT_FALSE(elsewhere) << threads;
+    std::vector<std::string> asked = fake.asked();
+    std::sort(asked.begin(), asked.end());
+    std::sort(photos.begin(), photos.end());
+    EXPECT_EQ(asked, photos) << threads;  // each photo once
+    EXPECT_GE(fake.mostAtOnce(), std::min(threads, 2)) << threads;
+    EXPECT_LE(fake.mostAtOnce(), threads) << threads;
+  }
+}
+
+TEST(AnalysePhotosTest, RefusedPrintLeavesThePhotosNotBegun) {
+  ThreadedFake fake(4, /*slowFrom=*/10);
+  std::vector<size_t> order;
+  analysePhotos(numbered(40), fake, [&](size_t i, std::optional<FeaturePrint>) {
+    order.push_back(i);
+    return i < 5;
+  });
+  EXPECT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+  EXPECT_LT(fake.asked().size(), 20u);
 }
 
 TEST(PrintFileTest, RoundTripAndShortFiles) {

@@ -13,8 +13,8 @@ namespace {
 struct Streams {
   std::mutex mutex;
   std::condition_variable changed;
-  int silencers = 0;      // OutputSilenced alive
-  int writers = 0;        // withOutputOpen waiting or writing; they go first
+  int silencers = 0;  // OutputSilenced alive
+  int writers = 0;    // withOutputOpen waiting or writing; they go first
   bool writing = false;
   int saved[2] = {-1, -1};  // the real standard output and error while silenced
 };

@@ -58,7 +58,8 @@ void analysePhotos(const std::vector<std::string>& photos, ImageAnalysis& analys
       for (auto& t : threads) t.join();
     }
   } helpers{stopped, {}};
-  const size_t threads = std::min<size_t>(static_cast<size_t>(std::max(1, analysis.concurrency())), n);
+  const size_t threads =
+      std::min<size_t>(static_cast<size_t>(std::max(1, analysis.concurrency())), n);
   try {
     for (size_t t = 1; t < threads; ++t) {
       helpers.threads.emplace_back([&] {
