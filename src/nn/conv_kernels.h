@@ -4,8 +4,8 @@
 //
 // Every output value is its bias plus the products of its inputs, added one after another in a
 // fixed order (kernel row, kernel column, input channel), then the residual, then the
-// activation. How the rows of a layer are shared between threads therefore never changes a
-// bit of the result.
+// activation. How the rows of a layer are split into calls therefore never changes a bit of
+// the result.
 
 #include <cstdint>
 
