@@ -18,9 +18,12 @@ A recipe is a string of key=value fields, e.g. "net=product col=rgb w=1.5 c=1.0"
   col=D     colour layout: rgb (2x2 quadrants, joint RGB 4x4x4, as shipped), gw (the same after
             each channel is divided by its mean, mapped to level gws*255), chroma (2x2, 8x8
             chromaticity r, g of the grey-world balanced pixels), none
-  src=V     the input variant the colour layout is taken from (default product)
+  src=V     the input variant the colour layout is taken from (default product); lumstdS is
+            lumstd at strength S (0 to 1), made here from the product's input
   w=        weight of the colour part (default 1.5);  c= the appended constant (default 1.0)
   gws=      grey-world level of the mean (default 0.5)
+  nb=, q=   rgb: levels per channel (default 4), cells per side of the grid (default 2)
+  col2=, src2=, w2=, q2=   a second colour part, as col, src, w, q
 The means subtracted from both parts are the reference photos' means of the same recipe.
 Prints are built in double precision here; velto-fprint's own float prints differ by ~1e-7.
 
@@ -92,11 +95,26 @@ class Dump:
         return self.cache[key]
 
     def input(self, variant):
+        if variant.startswith("lumstd") and variant != "lumstd":
+            return luma_standardised(self.input("product"), float(variant[6:]))
         key = ("input", variant)
         if key not in self.cache:
             self.cache[key] = np.fromfile(os.path.join(self.dir, f"input_{variant}.u8"),
                                           dtype=np.uint8).reshape(self.n, SIDE, SIDE, 3)
         return self.cache[key]
+
+
+def luma_standardised(levels, strength, mean=0.45, deviation=0.2):
+    """Inputs moved `strength` of the way to luma mean `mean` and deviation `deviation` by one
+    affine map of all channels (velto-study-dump's lumstd is strength 1)."""
+    x = levels.astype(np.float64) / 255.0
+    luma = x @ np.array([0.299, 0.587, 0.114])
+    m = luma.reshape(len(x), -1).mean(axis=1)
+    sd = luma.reshape(len(x), -1).std(axis=1)
+    k = deviation / np.maximum(sd, 0.02)
+    full = np.clip((x - m[:, None, None, None]) * k[:, None, None, None] + mean, 0.0, 1.0)
+    y = strength * full + (1.0 - strength) * x
+    return np.rint(y * 255.0).astype(np.uint8)
 
 
 def quadrant_hist(bins_per_pixel, nbins, q=2):
@@ -111,11 +129,11 @@ def quadrant_hist(bins_per_pixel, nbins, q=2):
     return out / (SIDE * SIDE)
 
 
-def colour_layout(levels, kind, gws=0.5):
+def colour_layout(levels, kind, gws=0.5, nb=4, q=2):
     x = levels.astype(np.float64)
     if kind == "rgb":
-        b = (levels.astype(np.int64) * 4) // 256
-        return quadrant_hist(b[..., 0] * 16 + b[..., 1] * 4 + b[..., 2], 64)
+        b = (levels.astype(np.int64) * nb) // 256
+        return quadrant_hist((b[..., 0] * nb + b[..., 1]) * nb + b[..., 2], nb ** 3, q)
     if kind == "gw":
         mean = x.reshape(len(x), -1, 3).mean(axis=1)[:, None, None, :]
         v = np.clip(x / np.maximum(mean, 1.0) * (gws * 255.0), 0, 255.0)
@@ -134,10 +152,11 @@ def colour_layout(levels, kind, gws=0.5):
 
 
 def parse_recipe(text):
-    r = {"net": "product", "col": "rgb", "src": "product", "w": 1.5, "c": 1.0, "gws": 0.5}
+    r = {"net": "product", "col": "rgb", "src": "product", "w": 1.5, "c": 1.0, "gws": 0.5,
+         "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2}
     for field in text.split():
         k, v = field.split("=")
-        r[k] = float(v) if k in ("w", "c", "gws") else v
+        r[k] = float(v) if k in ("w", "c", "gws", "w2") else int(v) if k in ("nb", "q", "q2") else v
     return r
 
 
@@ -156,10 +175,16 @@ def prints(recipe, dumps):
             parts[b].append(unit(dumps[b].pooled(r["net"]) - ref))
     if r["col"] != "none":
         def col(d):
-            return np.sqrt(colour_layout(d.input(r["src"]), r["col"], r["gws"]))
+            return np.sqrt(colour_layout(d.input(r["src"]), r["col"], r["gws"], r["nb"], r["q"]))
         ref = col(dumps["ref"]).mean(axis=0)
         for b in BASES:
             parts[b].append(unit(col(dumps[b]) - ref) * r["w"])
+    if r["col2"] != "none":
+        def col2(d):
+            return np.sqrt(colour_layout(d.input(r["src2"]), r["col2"], r["gws"], r["nb"], r["q2"]))
+        ref = col2(dumps["ref"]).mean(axis=0)
+        for b in BASES:
+            parts[b].append(unit(col2(dumps[b]) - ref) * r["w2"])
     out = {}
     for b in BASES:
         v = unit(np.concatenate(parts[b], axis=1))
