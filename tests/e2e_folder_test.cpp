@@ -329,5 +329,44 @@ TEST(FolderE2E, UnreadableFolderAndReadOnlyFolderAreReportedAndTheRunGoesOn) {
             (std::vector<std::string>{"coffee_1.jpg", "coffee_2.jpg"}));
 }
 
+// A full file system (a small tmpfs, mounted in a mount namespace of the test's own): the
+// sidecars that cannot be written are reported, the one already there stays as it was, and no
+// temporary file is left behind.
+TEST(FolderE2E, FullFileSystemLosesNothing) {
+  if (::geteuid() != 0 || ::access("/usr/bin/unshare", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and unshare to mount a small tmpfs";
+  }
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("disk"));
+  const std::string foreign = R"(<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf=)"
+                              R"("http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description )"
+                              R"(rdf:about="" xmlns:xmp="http://ns.adobe.com/xap/1.0/" )"
+                              R"(xmp:Rating="5"/></rdf:RDF></x:xmpmeta>)";
+  writeFile(dir.file("foreign.xmp"), foreign);
+  for (const char* name : {"cat_1.jpg", "cat_2.jpg"}) copyPhoto(name, dir.file(name));
+  setCaptureTime(dir.file("cat_1.jpg"), "2026:12:07 14:03:00");
+  setCaptureTime(dir.file("cat_2.jpg"), "2026:12:07 14:03:01");
+  const std::string script = R"(
+    d=$1/disk; mount -t tmpfs -o size=256k tmpfs "$d" || exit 99
+    cp "$1/cat_1.jpg" "$1/cat_2.jpg" "$d"/ && cp "$1/foreign.xmp" "$d/cat_1.jpg.xmp" || exit 98
+    dd if=/dev/zero of="$d/filler" bs=1k 2>/dev/null
+    "$2" --write-sidecars "$d" >/dev/null 2>"$1/err"; echo $? >"$1/status"
+    cmp -s "$d/cat_1.jpg.xmp" "$1/foreign.xmp" && echo kept >"$1/kept"
+    ls -a "$d" >"$1/list")";
+  const ProgramResult r =
+      runProgram("/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, "sh", dir.path(), kFolder});
+  if (r.status == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << r.err;
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("status")), "1\n");
+  const std::string err = readFile(dir.file("err"));
+  const std::string d = dir.file("disk") + "/";
+  for (const char* photo : {"cat_1.jpg", "cat_2.jpg"}) {
+    EXPECT_NE(err.find("could not write sidecar " + d + photo + ".xmp: No space left on device\n"),
+              std::string::npos) << err;
+  }
+  EXPECT_EQ(readFile(dir.file("kept")), "kept\n");
+  EXPECT_EQ(readFile(dir.file("list")), ".\n..\ncat_1.jpg\ncat_1.jpg.xmp\ncat_2.jpg\nfiller\n");
+}
+
 }  // namespace
 }  // namespace velto::testing
