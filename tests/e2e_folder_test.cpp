@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <opencv2/imgcodecs.hpp>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -366,6 +367,44 @@ TEST(FolderE2E, FullFileSystemLosesNothing) {
   }
   EXPECT_EQ(readFile(dir.file("kept")), "kept\n");
   EXPECT_EQ(readFile(dir.file("list")), ".\n..\ncat_1.jpg\ncat_1.jpg.xmp\ncat_2.jpg\nfiller\n");
+}
+
+// Every format velto-fprint decodes that carries Exif gives its capture time: JPEG, PNG, WebP
+// and TIFF written by exiv2; HEIC and AVIF by heif-enc from a JPEG, which copies its Exif. The
+// photo is 399 pixels wide, so the HEIC is a grid, whose Exif item Exiv2 0.27 does not find.
+TEST(FolderE2E, CaptureTimesOfEveryFormat) {
+  const std::string heifEnc = "/usr/bin/heif-enc";
+  ASSERT_EQ(::access(heifEnc.c_str(), X_OK), 0) << "tools/install-deps.sh libheif-examples";
+  TempDir dir;
+  const cv::Mat picture = cv::imread(kPhotos + "/cat_1.jpg");
+  ASSERT_EQ(picture.cols, 399);
+  const std::vector<std::pair<std::string, std::string>> shots = {
+      {"a.png", "10:00:01"}, {"a.webp", "10:00:02"}, {"a.tif", "10:00:03"},
+      {"b.jpg", "10:00:04"}, {"c.jpg", "10:00:05"}, {"a.jpg", "10:00:06"}};
+  for (const auto& [name, time] : shots) {
+    const std::string path = dir.file(name);
+    if (name == "a.jpg") {
+      copyPhoto("cat_1.jpg", path);
+    } else {
+      ASSERT_TRUE(cv::imwrite(path, picture)) << name;
+    }
+    setCaptureTime(path, "2026:12:07 " + time);
+  }
+  ASSERT_EQ(runProgram(heifEnc, {"-q", "30", "-o", dir.file("b.heic"), dir.file("b.jpg")}).status, 0);
+  ASSERT_EQ(runProgram(heifEnc, {"-A", "-q", "30", "-o", dir.file("c.avif"), dir.file("c.jpg")}).status, 0);
+  std::filesystem::remove(dir.file("b.jpg"));
+  std::filesystem::remove(dir.file("c.jpg"));
+
+  const ProgramResult r = runProgram(kFolder, {dir.path()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::pair<std::string, std::string>> seen;
+  for (const Row& row : csvRows(r.out)) {
+    seen.emplace_back(std::filesystem::path(row.path).filename(), row.captureTime);
+  }
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                      {"a.png", "2026-12-07T10:00:01"}, {"a.webp", "2026-12-07T10:00:02"},
+                      {"a.tif", "2026-12-07T10:00:03"}, {"b.heic", "2026-12-07T10:00:04"},
+                      {"c.avif", "2026-12-07T10:00:05"}, {"a.jpg", "2026-12-07T10:00:06"}}));
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "metadata/capture_time.h"
 
-#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
 
 #include <cstdio>
+#include <exiv2/exiv2.hpp>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 #include "metadata/exiv2_setup.h"
 
@@ -131,6 +134,52 @@ std::string valueOf(const Exiv2::ExifData& exif, const char* key) {
   return it == exif.end() ? std::string() : it->toString();
 }
 
+std::optional<CaptureTime> fromExif(const Exiv2::ExifData& exif) {
+  const std::string original = valueOf(exif, "Exif.Photo.DateTimeOriginal");
+  if (original.empty()) return std::nullopt;
+  return parseExifCaptureTime(original, valueOf(exif, "Exif.Photo.SubSecTimeOriginal"),
+                              valueOf(exif, "Exif.Photo.OffsetTimeOriginal"));
+}
+
+struct ContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleFree {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+
+// The Exif block of a HEIF file's primary image through libheif. Exiv2 0.27.6 misses it in
+// files whose item locations are of version 1, as libheif writes them for grid images; only
+// the boxes are read, nothing is decoded.
+std::optional<CaptureTime> heifExifCaptureTime(const std::string& path) {
+  const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+  if (!context || heif_context_read_from_file(context.get(), path.c_str(), nullptr).code !=
+                      heif_error_Ok) {
+    return std::nullopt;
+  }
+  heif_image_handle* raw = nullptr;
+  if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  const std::unique_ptr<heif_image_handle, HandleFree> handle(raw);
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) < 1) {
+    return std::nullopt;
+  }
+  std::vector<unsigned char> block(heif_image_handle_get_metadata_size(handle.get(), id));
+  if (block.size() < 4 ||
+      heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  // The block starts with the big-endian distance from its fifth byte to the TIFF header.
+  const uint64_t skip = 4 + (uint64_t{block[0]} << 24 | uint64_t{block[1]} << 16 |
+                             uint64_t{block[2]} << 8 | uint64_t{block[3]});
+  if (skip >= block.size()) return std::nullopt;
+  Exiv2::ExifData exif;
+  Exiv2::ExifParser::decode(exif, block.data() + skip, static_cast<uint32_t>(block.size() - skip));
+  return fromExif(exif);
+}
+
 }  // namespace
 
 std::optional<CaptureTime> parseExifCaptureTime(const std::string& dateTimeText,
@@ -184,17 +233,13 @@ std::optional<CaptureTime> readCaptureTime(const std::string& path) {
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
     if (image.get() == nullptr) return std::nullopt;
     image->readMetadata();
-    const Exiv2::ExifData& exif = image->exifData();
-    const std::string original = valueOf(exif, "Exif.Photo.DateTimeOriginal");
-    if (!original.empty()) {
-      std::optional<CaptureTime> t =
-          parseExifCaptureTime(original, valueOf(exif, "Exif.Photo.SubSecTimeOriginal"),
-                               valueOf(exif, "Exif.Photo.OffsetTimeOriginal"));
-      if (t) return t;
-    }
+    std::optional<CaptureTime> t = fromExif(image->exifData());
+    if (t) return t;
     const Exiv2::XmpData& xmp = image->xmpData();
     const auto it = xmp.findKey(Exiv2::XmpKey("Xmp.exif.DateTimeOriginal"));
-    if (it != xmp.end()) return parseXmpCaptureTime(it->toString());
+    if (it != xmp.end()) t = parseXmpCaptureTime(it->toString());
+    if (!t && image->imageType() == Exiv2::ImageType::bmff) t = heifExifCaptureTime(path);
+    return t;
   } catch (const std::exception&) {
     // Unreadable or malformed metadata: the photo is simply undated.
   }
