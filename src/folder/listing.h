@@ -9,7 +9,8 @@
 
 namespace velto {
 
-// CSV (RFC 4180, CRLF-free: rows end in "\n") with the header path,captureTime,timeGroup,group.
+// CSV with the header path,captureTime,timeGroup,group, quoted as RFC 4180 says but with rows
+// ending in "\n" alone.
 // A path is written with its bytes as they are, quoted when it holds a comma, a quotation mark
 // or a line break. An undated photo has an empty captureTime.
 // Requires groups.size() == photos.size().
