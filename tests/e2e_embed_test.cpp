@@ -4,11 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "decode_test_images.h"
 #include "embedding/embedding_recipe.h"
 #include "testing/test_support.h"
 
@@ -105,15 +102,10 @@ TEST(EmbedE2E, SecondJobInAUsedPrintFolderReplaysLikeTheProgram) {
 TEST(EmbedE2E, OneProcessorOrAllGiveTheSameBytes) {
   if (::access("/usr/bin/taskset", X_OK) != 0) GTEST_SKIP() << "needs taskset (util-linux)";
   TempDir dir;
-  cv::Mat rgb;
-  cv::cvtColor(cv::imread(kExamples + "/photos/coffee_1.jpg"), rgb, cv::COLOR_BGR2RGB);
-  const auto encoded = encodeHeif(rgb, /*avif=*/false);
-  ASSERT_TRUE(encoded.has_value());
-  writeFile(dir.file("coffee.heic"), *encoded);
+  const std::string heic = std::string(VELTO_TEST_DATA) + "/images/photo/cat_2.heic";
   std::vector<std::string> photos;
   std::vector<long long> groups;
   for (const std::string& name : listFolder(kExamples + "/photos")) {
-    const std::string heic = dir.file("coffee.heic");
     for (const std::string& photo : {kExamples + "/photos/" + name, heic, heic}) {
       photos.push_back(photo);
       groups.push_back(name[1] == 'o' ? 2 : 1);  // the coffee photos apart
