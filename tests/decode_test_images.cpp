@@ -296,7 +296,7 @@ std::string cmykJpeg(const cv::Mat& rgb, bool adobe) {
 }
 
 std::optional<std::string> encodeHeif(const cv::Mat& rgb, bool avif, int orientation,
-                                      int thumbnailBox) {
+                                      int thumbnailBox, int thumbnailOrientation) {
   const heif_compression_format format = avif ? heif_compression_AV1 : heif_compression_HEVC;
   if (!heif_have_encoder_for_format(format)) return std::nullopt;
   heif_context* ctx = heif_context_alloc();
@@ -323,6 +323,9 @@ std::optional<std::string> encodeHeif(const cv::Mat& rgb, bool avif, int orienta
   heif_error err = heif_context_encode_image(ctx, image, encoder, options, &handle);
   if (err.code == heif_error_Ok && thumbnailBox > 0) {
     heif_image_handle* thumb = nullptr;
+    if (thumbnailOrientation != 0) {
+      options->image_orientation = static_cast<heif_orientation>(thumbnailOrientation);
+    }
     err = heif_context_encode_thumbnail(ctx, image, handle, encoder, options, thumbnailBox, &thumb);
     heif_image_handle_release(thumb);
   }

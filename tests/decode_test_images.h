@@ -64,10 +64,11 @@ std::string pngHeaderOnly(uint32_t width, uint32_t height);
 std::string cmykJpeg(const cv::Mat& rgb, bool adobe);
 
 // HEIF (HEVC) or AVIF (AV1) from libheif's encoders, with `orientation` as irot/imir
-// boxes and a thumbnail fitting `thumbnailBox` when that is positive. Nothing when this
-// libheif has no such encoder.
+// boxes and a thumbnail of the same pixels fitting `thumbnailBox` when that is positive, turned
+// by `thumbnailOrientation` (0: the same as the image). Nothing when this libheif has no such
+// encoder.
 std::optional<std::string> encodeHeif(const cv::Mat& rgb, bool avif, int orientation = 1,
-                                      int thumbnailBox = 0);
+                                      int thumbnailBox = 0, int thumbnailOrientation = 0);
 
 // Redirects standard output and standard error into a file while alive.
 class CapturedOutput {

@@ -83,6 +83,24 @@ TEST(DecodeHeifTest, TurnedImageWithThumbnailComesBackUpright) {
   }
 }
 
+// libheif turns each image by its own properties; a thumbnail turned otherwise than its
+// primary image would come out turned, so only one turned alike stands in for it.
+TEST(DecodeHeifTest, ThumbnailIsUsedOnlyWhenTurnedLikeThePrimary) {
+  const cv::Mat stored = storedForOrientation(quadrantPicture(512, 384), 3);
+  const cv::Size thumbnail(320, 240);
+  const cv::Size primary(512, 384);
+  const std::vector<std::pair<int, cv::Size>> cases = {
+      {3, thumbnail}, {1, primary}, {2, primary}, {4, primary}};
+  for (const auto& [thumbnailOrientation, expected] : cases) {
+    const auto bytes = encodeHeif(stored, false, 3, 320, thumbnailOrientation);
+    ASSERT_TRUE(bytes);
+    const auto image = quietDecode(*bytes, 200);
+    ASSERT_TRUE(image) << thumbnailOrientation;
+    EXPECT_EQ(image->size(), expected) << thumbnailOrientation;
+    EXPECT_LE(quadrantError(*image), kTolerance) << thumbnailOrientation;
+  }
+}
+
 TEST(DecodeHeifTest, CorruptHeifGivesNothing) {
   const auto good = encodeHeif(quadrantPicture(128, 96), false);
   ASSERT_TRUE(good);
