@@ -65,7 +65,8 @@ bool muchOfScanLeft(j_decompress_ptr cinfo) {
 
 // Warnings (level -1) that mean lost or damaged coded data end the decode; all others are
 // harmless and accepted: extraneous bytes before a marker (padding some cameras write),
-// unknown JFIF or Adobe versions, odd scan parameters, a bad ICC segment.
+// unknown JFIF or Adobe versions, odd scan parameters, an inconsistent progression, a bad ICC
+// segment.
 void onMessage(j_common_ptr common, int level) {
   if (level >= 0 || !common->is_decompressor) return;
   const auto cinfo = reinterpret_cast<j_decompress_ptr>(common);
@@ -118,7 +119,8 @@ void onProgress(j_common_ptr common) {
   if (cinfo->input_scan_number != state->countedScan) startScan(cinfo, state);
   // The arithmetic decoder ran into a marker other than a restart marker inside a scan: the
   // rows still to come are decoded from no data at all. Legal where the picture ends in a flat
-  // area, so in a scan that codes the DC values the rest must come out flat.
+  // area, so when that happens before the last rows of a scan that codes the DC values, the
+  // rest must come out flat.
   const int marker = cinfo->unread_marker;
   const int64_t total = cinfo->total_iMCU_rows;
   if (!cinfo->arith_code || marker == 0 || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7) ||
@@ -126,7 +128,8 @@ void onProgress(j_common_ptr common) {
     return;
   }
   charge(cinfo, state, state->scanBlocks * kDataLessArithmeticWork / total);
-  if (state->flatFromRow < 0 && (!cinfo->progressive_mode || cinfo->Ss == 0)) {
+  if (state->flatFromRow < 0 && (!cinfo->progressive_mode || cinfo->Ss == 0) &&
+      muchOfScanLeft(cinfo)) {
     const int64_t height = cinfo->output_height;
     state->flatFromRow = (height * (cinfo->input_iMCU_row + 1) + total - 1) / total;
   }
