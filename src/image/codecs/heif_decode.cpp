@@ -299,8 +299,10 @@ Handle pickThumbnail(std::string_view bytes, const heif_image_handle* primary,
 
 // libde265 reads picture memory it never wrote when a stream is damaged, so the same file
 // could give another print in another run, depending on what the heap held before. From the
-// first HEIF on, every fresh heap block is filled with one fixed byte: such reads then always
-// see the same values. Costs a fill of each allocation, paid only by runs that meet a HEIF.
+// first HEVC-coded HEIF on (its items carry an hvcC property), every fresh heap block is filled
+// with one fixed byte: such reads then always see the same values. Costs a fill of each
+// allocation, paid only by runs that meet such a file; not for AV1, whose decoder (dav1d) may
+// allocate frames of the size a damaged header claims and needs no such help.
 void fillFreshHeapMemory() {
   static const bool once = [] {
     ::mallopt(M_PERTURB, 0x5A);
@@ -313,7 +315,7 @@ void fillFreshHeapMemory() {
 
 std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide) {
   if (hasAv1ItemWithoutData(bytes)) return std::nullopt;
-  fillFreshHeapMemory();
+  if (bytes.find("hvcC") != std::string_view::npos) fillFreshHeapMemory();
   const OutputSilenced silenced;
   const Context ctx(heif_context_alloc());
   if (!ctx) return std::nullopt;
