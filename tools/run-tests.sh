@@ -3,7 +3,8 @@
 # build and in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/tools/install-deps.sh" libexiv2-dev exiv2 libheif-examples chromium chromium-driver dpkg-dev man-db
+"$root/tools/install-deps.sh" libexiv2-dev exiv2 libheif-examples chromium chromium-driver dpkg-dev man-db \
+  libjpeg-turbo-progs
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j2

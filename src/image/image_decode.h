@@ -5,7 +5,8 @@
 // first page), uncompressed BMP, and HEIF/HEIC/AVIF. Anything else gives nothing. Exif orientation
 // is applied once, wherever the format keeps it (JPEG APP1, PNG eXIf, WebP EXIF, TIFF IFD0); HEIF
 // files are turned by libheif from their own transformation boxes instead. A file cut short before
-// its end marker gives nothing rather than a picture half filled with grey. Colour profiles
+// its end marker gives nothing rather than a picture half filled with grey, and so does a JPEG
+// whose coded data ends or breaks early though an end marker follows. Colour profiles
 // and PNG gamma are not applied.
 
 #include <cstdint>
