@@ -15,13 +15,14 @@ using testing::CapturedOutput;
 struct Bmp {
   int infoSize = 40;  // 12 (OS/2), 40, 108 (V4) or 124 (V5)
   int bits = 24;
-  int compression = 0;              // 0 BI_RGB, 1 RLE8, 3 BI_BITFIELDS
+  int compression = 0;              // 0 BI_RGB, 1 RLE8, 2 RLE4, 3 BI_BITFIELDS
   std::array<uint32_t, 4> masks{};  // R, G, B, A; written for BI_BITFIELDS
   std::string palette = {};         // B, G, R, 0 per entry (B, G, R for OS/2)
   int coloursUsed = 0;
   std::vector<std::string> rows = {};  // packed pixel bytes, top row first, unpadded
   int width = 2;
   bool topDown = false;
+  std::string rle = {};  // the coded data of an RLE bitmap of two rows, in place of rows
 };
 
 void put(std::string& s, size_t at, uint32_t v, int bytes) {
@@ -29,7 +30,7 @@ void put(std::string& s, size_t at, uint32_t v, int bytes) {
 }
 
 std::string build(const Bmp& b) {
-  const int height = static_cast<int>(b.rows.size());
+  const int height = b.rle.empty() ? static_cast<int>(b.rows.size()) : 2;
   std::string info(b.infoSize, '\0');
   put(info, 0, static_cast<uint32_t>(b.infoSize), 4);
   if (b.infoSize == 12) {
@@ -50,8 +51,8 @@ std::string build(const Bmp& b) {
     if (b.infoSize == 40) info.resize(52, '\0');
     for (size_t i = 0; i < (b.infoSize == 40 ? 3 : 4); ++i) put(info, 40 + 4 * i, b.masks[i], 4);
   }
-  std::string pixels;
-  for (int y = 0; y < height; ++y) {
+  std::string pixels = b.rle;
+  for (int y = 0; y < height && b.rle.empty(); ++y) {
     std::string row = b.rows[b.topDown ? y : height - 1 - y];
     row.resize((row.size() + 3) / 4 * 4, '\0');
     pixels += row;
@@ -121,6 +122,17 @@ TEST(DecodeBmpTest, VariantsDecodeToTheirColours) {
       {"1-bit palette",
        {.bits = 1, .palette = greyPalette(2), .rows = {"\x80", "\x40"}},
        {{40, 40, 40}, {0, 0, 0}, {0, 0, 0}, {40, 40, 40}}},
+      // Bottom row first: a run, end of row; a literal run of 3 (one past the edge, padded).
+      {"RLE8 run and literal",
+       {.bits = 8, .compression = 1, .palette = greyPalette(4),
+        .rle = std::string("\2\1\0\0\0\3\3\2\1\0\0\1", 12)},
+       {{120, 120, 120}, {80, 80, 80}, {40, 40, 40}, {40, 40, 40}}},
+      // Two alternating colours, end of row, a move one right, a run of one, end of bitmap;
+      // the pixel moved over keeps index 0.
+      {"RLE4 alternating run and move",
+       {.bits = 4, .compression = 2, .palette = greyPalette(4),
+        .rle = std::string("\2\x31\0\0\0\2\1\0\1\x20\0\1", 12)},
+       {{0, 0, 0}, {80, 80, 80}, {120, 120, 120}, {40, 40, 40}}},
   };
   for (const Case& c : cases) {
     CapturedOutput captured;
@@ -140,10 +152,8 @@ TEST(DecodeBmpTest, UnsupportedOrShortBitmapsGiveNothing) {
   std::string cut = build({.rows = {std::string(6, 'x'), std::string(6, 'y')}});
   cut.resize(cut.size() - 1);
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"RLE8", build({.bits = 8,
-                      .compression = 1,
-                      .palette = greyPalette(2),
-                      .rows = {std::string("\2\1\0\1", 4)}})},
+      {"RLE8 ending before its end code",
+       build({.bits = 8, .compression = 1, .palette = greyPalette(2), .rle = "\2\1"})},
       {"pixel data cut short", cut},
       {"bit depth 2", build({.bits = 2, .palette = greyPalette(4), .rows = {"\x1B"}})},
       {"bitfields at 24 bits", build({.compression = 3,

@@ -1,8 +1,6 @@
 #include "image/codecs/heif_decode.h"
 
-#include <fcntl.h>
 #include <libheif/heif.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "image/codecs/output_silenced.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
 #include "io/byte_reader.h"
@@ -33,39 +32,6 @@ struct OptionsFree {
 using Context = std::unique_ptr<heif_context, ContextFree>;
 using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
 using Image = std::unique_ptr<heif_image, ImageFree>;
-
-// Points standard output and standard error at /dev/null while alive. libheif's AV1 decoder,
-// dav1d, logs its complaints about corrupt data ("Unknown OBU type ...") on standard error
-// through its default logger, which libheif 1.15 leaves in place and offers no way to replace;
-// the programs print nothing but their one message line. Decoding runs on the calling thread
-// and libheif joins dav1d's threads before it returns, so nothing else writes meanwhile.
-class OutputSilenced {
- public:
-  OutputSilenced() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    for (int i = 0; i < 2; ++i) {
-      saved_[i] = ::fcntl(i + 1, F_DUPFD_CLOEXEC, 3);
-      if (saved_[i] >= 0 && null >= 0) ::dup2(null, i + 1);
-    }
-    if (null >= 0) ::close(null);
-  }
-  ~OutputSilenced() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (int i = 0; i < 2; ++i) {
-      if (saved_[i] < 0) continue;
-      ::dup2(saved_[i], i + 1);
-      ::close(saved_[i]);
-    }
-  }
-  OutputSilenced(const OutputSilenced&) = delete;
-  OutputSilenced& operator=(const OutputSilenced&) = delete;
-
- private:
-  int saved_[2] = {-1, -1};
-};
 
 ImageSize displaySize(const heif_image_handle* h) {
   return {heif_image_handle_get_width(h), heif_image_handle_get_height(h)};
