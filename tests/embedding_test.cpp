@@ -10,12 +10,12 @@
 #include <opencv2/imgproc.hpp>
 #include <sstream>
 
-#include "decode_test_images.h"
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_recipe.h"
 #include "image/image_decode.h"
 #include "image/pixel_ops.h"
 #include "prints/feature_prints.h"
+#include "testing/decode_checks.h"
 #include "testing/test_support.h"
 
 namespace velto {
@@ -151,7 +151,7 @@ float printDistance(const FeatureVector& a, const FeatureVector& b) {
 class EmbeddingFilesTest : public ::testing::Test {
  protected:
   testing::TempDir dir;
-  cv::Mat upright = *decodeImage(kPhotos + "/cat_2.jpg", 10000);
+  const std::string photo = kData + "/images/photo/";
   FeatureVector reference = printOf(kPhotos + "/cat_2.jpg");
   // How far apart two different scenes of the example are: the yardstick for "nearly equal".
   float otherScene = printDistance(reference, printOf(kPhotos + "/coffee_1.jpg"));
@@ -162,40 +162,20 @@ class EmbeddingFilesTest : public ::testing::Test {
   }
 };
 
-TEST_F(EmbeddingFilesTest, EveryFormatYieldsNearlyTheSamePrint) {
+// tests/data/images/photo holds cat_2.jpg in other formats, and stored turned with and
+// without the Exif tag that turns it back.
+TEST_F(EmbeddingFilesTest, EveryFormatAndOrientationYieldsNearlyTheSamePrint) {
   ASSERT_GT(otherScene, 0.3f);
-  std::vector<std::pair<std::string, std::string>> files = {
-      {"a.png", testing::encode(upright, ".png")},
-      {"a.webp", testing::encode(upright, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101})},
-      {"a.tif", testing::encode(upright, ".tiff")},
-      {"a.bmp", testing::encode(upright, ".bmp")},
-      {"a.jpg", testing::encode(upright, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95})}};
-  for (const bool avif : {false, true}) {
-    const auto heif = testing::encodeHeif(upright, avif);
-    ASSERT_TRUE(heif.has_value());
-    files.emplace_back(avif ? "a.avif" : "a.heic", *heif);
-  }
-  for (const auto& [name, bytes] : files) {
-    const FeatureVector v = printOfBytes(name, bytes);
+  for (const std::string name :
+       {"cat_2.png", "cat_2.webp", "cat_2.heic", "cat_2.avif", "cat_2-orientation-6.jpg"}) {
+    const FeatureVector v = printOf(photo + name);
     ASSERT_EQ(static_cast<int64_t>(v.size()), PRINT_LENGTH) << name;
     EXPECT_LT(printDistance(v, reference), otherScene / 4) << name;
   }
-}
-
-TEST_F(EmbeddingFilesTest, ExifRotatedJpegGivesNearlyTheUprightPrint) {
-  const std::string jpeg = testing::encode(upright, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95});
-  const FeatureVector plain = printOfBytes("upright.jpg", jpeg);
-  for (const int orientation : {3, 6, 8}) {
-    const cv::Mat stored = testing::storedForOrientation(upright, orientation);
-    const std::string rotated =
-        testing::insertAfterSoi(testing::encode(stored, ".jpg", {cv::IMWRITE_JPEG_QUALITY, 95}),
-                                testing::exifApp1(orientation));
-    const FeatureVector v = printOfBytes("rotated.jpg", rotated);
-    EXPECT_LT(printDistance(v, plain), otherScene / 4) << orientation;
-    // Without the tag the same pixels look clearly different: the orientation matters.
-    const FeatureVector ignored = printOfBytes("untagged.jpg", testing::encode(stored, ".jpg"));
-    EXPECT_GT(printDistance(ignored, plain), 2 * printDistance(v, plain)) << orientation;
-  }
+  // Without the tag the same pixels look clearly different: the orientation matters.
+  const float turned = printDistance(printOf(photo + "cat_2-orientation-6.jpg"), reference);
+  const float untagged = printDistance(printOf(photo + "cat_2-stored-6-untagged.jpg"), reference);
+  EXPECT_GT(untagged, 2 * turned);
 }
 
 TEST_F(EmbeddingFilesTest, BrokenFilesGiveNoPrintAndPrintNothing) {

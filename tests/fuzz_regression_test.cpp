@@ -5,11 +5,11 @@
 
 #include <opencv2/core.hpp>
 
-#include "decode_test_images.h"
 #include "embedding/embedding_analysis.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
 #include "job/job_file.h"
+#include "testing/decode_checks.h"
 #include "testing/test_support.h"
 
 namespace velto {
@@ -59,7 +59,8 @@ TEST(FuzzRegressionTest, JobSeedsAndFindingsParseConsistently) {
 }
 
 // The first finding: a PNG header declaring two sides of almost 2^32 made the pixel count
-// overflow 64 bits. Sides at the edge of the limit, alone and multiplied.
+// overflow 64 bits (tests/data/images/refused holds that file). Sides at the edge of the
+// limit, alone and multiplied.
 TEST(FuzzRegressionTest, DeclaredSidesNearTwoToThe32AreRefusedWithoutOverflow) {
   constexpr int64_t kSide = 0xFFFFFFFF;
   EXPECT_FALSE(acceptableSize({kSide, kSide}));
@@ -70,7 +71,6 @@ TEST(FuzzRegressionTest, DeclaredSidesNearTwoToThe32AreRefusedWithoutOverflow) {
   EXPECT_FALSE(acceptableSize({MAX_IMAGE_PIXELS + 1, 1}));
   EXPECT_TRUE(acceptableSize({16384, 16384}));
   EXPECT_FALSE(acceptableSize({16384, 16385}));
-  EXPECT_FALSE(decodeImageBytes(pngHeaderOnly(0xE0E0E0E0, 0xE0E0E0E0), 256));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #
 # SECONDS 0 only builds.
 # The corpus grows in build-fuzz/corpus-TARGET, seeded from fuzz/corpus/TARGET (and, for
-# images, from pictures written by velto-image-seeds and the example photos). Findings land in
+# images, from the tests' image fixtures and the example photos). Findings land in
 # build-fuzz/findings-TARGET/; keep each as a regression file under fuzz/regressions/TARGET/.
 # BUILD_DIR overrides the build folder, CORPUS_DIR the corpus folder.
 set -euo pipefail
@@ -20,7 +20,7 @@ build=${BUILD_DIR:-$root/build-fuzz}
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ not found (tools/install-deps.sh clang libclang-rt-14-dev)" >&2; exit 1; }
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DVELTO_FUZZ=ON -DVELTO_TESTS=OFF -DVELTO_BENCH=OFF >/dev/null
-cmake --build "$build" -j2 --target "${target}_fuzzer" velto-image-seeds >/dev/null
+cmake --build "$build" -j2 --target "${target}_fuzzer" >/dev/null
 
 [[ $seconds == 0 ]] && exit 0
 
@@ -37,8 +37,10 @@ case $target in
     max_len=$((2 << 20))
     options=()
     if [[ ! -e $corpus/.seeded ]]; then
-      # x265 (libheif's HEIC encoder) keeps some memory until exit: no leak check here.
-      ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/velto-image-seeds" "$corpus" >/dev/null
+      # Every variant the decoder handles, from the tests' image fixtures, and real photos.
+      for f in "$root"/tests/data/images/*/*; do
+        cp -n "$f" "$corpus/$(basename "$(dirname "$f")")-$(basename "$f")"
+      done
       cp -n "$root"/examples/photos/*.jpg "$corpus/"
       touch "$corpus/.seeded"
     fi
