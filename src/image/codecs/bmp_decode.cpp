@@ -98,6 +98,13 @@ using Palette = std::array<cv::Vec4b, 256>;
 // move or an early end of row leaves out keep index 0. Runs past the right edge are cut.
 // Nothing when the data ends before the end-of-bitmap code: the rest would be invented.
 std::optional<cv::Mat> expandRle(const ByteReader& r, int64_t at, const Layout& l) {
+  // A run code covers at most 255 pixels with two bytes, but moves and early ends let a few
+  // bytes claim any size. Like deflate's limit of about 1032:1, this keeps the work in
+  // proportion to the file: a 129-byte file may not ask for a quarter of a gigapixel.
+  constexpr int64_t kMaxPixelsPerByte = 1024;
+  if (l.width * l.height > kMaxPixelsPerByte * std::max<int64_t>(r.size() - at, 0) + 65536) {
+    return std::nullopt;
+  }
   cv::Mat indices = cv::Mat::zeros(static_cast<int>(l.height), static_cast<int>(l.width), CV_8U);
   const bool four = l.bits == 4;
   int64_t x = 0, y = 0;  // y counts rows from the bottom
