@@ -37,7 +37,8 @@ const std::vector<Format> kFormats = {
     // Stored on its side with an Orientation tag that stands it up.
     {"float-turned.tiff",
      "convert $SRC -rotate -90 -orient RightTop -depth 32 "
-     "-define quantum:format=floating-point -compress zip -define tiff:predictor=1 float-turned.tiff",
+     "-define quantum:format=floating-point -compress zip -define tiff:predictor=1 "
+     "float-turned.tiff",
      4},  // the first directory's offset
     {"16bit.tiff", "convert $SRC -depth 16 16bit.tiff", 4},
     {"android-turned.dng", "$MAKE_DNG $SRC android-turned.dng --orientation 6", 4},
@@ -114,7 +115,8 @@ TEST(FormatsE2E, DamagedFilesOfEachFormatGetNoPrintQuietly) {
     const std::string bytes = readFile(dir.file(f.file));
     ASSERT_GT(bytes.size(), f.headerAt + 4);
     std::string flipped = bytes;
-    for (size_t i = f.headerAt; i < f.headerAt + 4; ++i) flipped[i] = static_cast<char>(~flipped[i]);
+    for (size_t i = f.headerAt; i < f.headerAt + 4; ++i)
+      flipped[i] = static_cast<char>(~flipped[i]);
     const std::vector<std::pair<std::string, std::string>> damaged = {
         {"half", bytes.substr(0, bytes.size() / 2)},
         {"short", bytes.substr(0, bytes.size() - 16)},

@@ -98,7 +98,9 @@ TEST(DecodeFormatsTest, AlphaBitDepthsPalettesAndLayoutsBecomeRgb) {
       {"rle8-run-and-literal.bmp", 2, {{120, 120, 120}, {80, 80, 80}, {40, 40, 40}, {40, 40, 40}}},
       // Indices 3 and 1 alternating, end of row, a move one right, a run of one 2, end of
       // bitmap; the pixel moved over keeps index 0.
-      {"rle4-alternating-run-and-move.bmp", 2, {{0, 0, 0}, {80, 80, 80}, {120, 120, 120}, {40, 40, 40}}},
+      {"rle4-alternating-run-and-move.bmp",
+       2,
+       {{0, 0, 0}, {80, 80, 80}, {120, 120, 120}, {40, 40, 40}}},
   };
   for (const Case& c : cases) {
     const auto image = quietDecode(fixture("pixels/" + c.file));

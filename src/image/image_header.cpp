@@ -119,8 +119,8 @@ bool tiffHoldsCameraRaw(std::string_view bytes) {
     const int64_t entry = ifd + 2 + i * 12;
     const int64_t tag = r.u16(entry);
     const int64_t value = r.u16(entry + 2) == 4 ? r.u32(entry + 8) : r.u16(entry + 8);
-    if (tag == 50706) return true;                                        // DNGVersion
-    if (tag == 262 && (value == 32803 || value == 34892)) return true;    // CFA, LinearRaw
+    if (tag == 50706) return true;                                      // DNGVersion
+    if (tag == 262 && (value == 32803 || value == 34892)) return true;  // CFA, LinearRaw
     if (tag == 259 && (value == 32767 || value == 32769 || value == 32770 || value == 32867 ||
                        value == 34713 || value == 65000 || value == 65535)) {
       return true;  // Sony, Samsung, Nikon, Kodak and Pentax raw compressions
@@ -132,10 +132,10 @@ bool tiffHoldsCameraRaw(std::string_view bytes) {
 }
 
 bool isOtherCameraRaw(std::string_view bytes) {
-  return startsWith(bytes, "FUJIFILMCCD-RAW") ||                           // RAF
-         startsWith(bytes, "IIRO") || startsWith(bytes, "IIRS") ||         // ORF
+  return startsWith(bytes, "FUJIFILMCCD-RAW") ||                                          // RAF
+         startsWith(bytes, "IIRO") || startsWith(bytes, "IIRS") ||                        // ORF
          startsWith(bytes, "MMOR") || startsWith(bytes, std::string_view("IIU\0", 4)) ||  // RW2
-         (slice(bytes, 4, 8) == "ftypcrx ");                                 // CR3
+         (slice(bytes, 4, 8) == "ftypcrx ");                                              // CR3
 }
 
 std::optional<ImageSize> gifSize(std::string_view bytes) {
@@ -166,14 +166,11 @@ std::optional<ImageSize> tiffSize(std::string_view bytes) {
   return ImageSize{width, height};
 }
 
+// Bytes per value of each TIFF field type: BYTE, ASCII, SHORT, LONG, RATIONAL, SBYTE,
+// UNDEFINED, SSHORT, SLONG, SRATIONAL, FLOAT, DOUBLE, IFD; 0 for unknown types.
 int64_t tiffTypeSize(int64_t type) {
-  switch (type) {
-    case 1: case 2: case 6: case 7: return 1;  // BYTE, ASCII, SBYTE, UNDEFINED
-    case 3: case 8: return 2;                  // SHORT, SSHORT
-    case 4: case 9: case 11: case 13: return 4;  // LONG, SLONG, FLOAT, IFD
-    case 5: case 10: case 12: return 8;        // RATIONAL, SRATIONAL, DOUBLE
-    default: return 0;
-  }
+  static constexpr std::array<int64_t, 14> kSizes = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return type >= 0 && type < 14 ? kSizes[type] : 0;
 }
 
 }  // namespace

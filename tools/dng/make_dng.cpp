@@ -34,7 +34,7 @@ void setDngTags(TIFF* tif, int orientation) {
   static const uint8_t kVersion[4] = {1, 4, 0, 0};
   // XYZ (D65) to linear sRGB: the camera sees sRGB primaries.
   static const float kXyzToCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f,
-                                        0.0415f,  0.0557f,  -0.2040f, 1.0570f};
+                                        0.0415f, 0.0557f,  -0.2040f, 1.0570f};
   static const float kNeutral[3] = {1.0f, 1.0f, 1.0f};
   TIFFSetField(tif, TIFFTAG_DNGVERSION, kVersion);
   TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "velto test camera");
@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
   bool preview = false;
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--preview") == 0) preview = true;
-    if (std::strcmp(argv[i], "--orientation") == 0 && i + 1 < argc) orientation = std::atoi(argv[++i]);
+    if (std::strcmp(argv[i], "--orientation") == 0 && i + 1 < argc)
+      orientation = std::atoi(argv[++i]);
   }
   cv::Mat bgr = cv::imread(argv[1], cv::IMREAD_COLOR);
   if (bgr.empty()) {

@@ -22,7 +22,8 @@ struct MemoryInput {
 
 int readMemory(GifFileType* gif, GifByteType* out, int n) {
   auto* in = static_cast<MemoryInput*>(gif->UserData);
-  const size_t count = std::min<size_t>(static_cast<size_t>(std::max(n, 0)), in->bytes.size() - in->at);
+  const size_t count =
+      std::min<size_t>(static_cast<size_t>(std::max(n, 0)), in->bytes.size() - in->at);
   std::memcpy(out, in->bytes.data() + in->at, count);
   in->at += count;
   return static_cast<int>(count);
@@ -97,8 +98,8 @@ std::optional<RawImage> decodeGif(std::string_view bytes) {
   const ColorMapObject* colours = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
   if (colours == nullptr || !acceptableSize({frame.Width, frame.Height})) return std::nullopt;
   const int64_t screenW = gif->SWidth, screenH = gif->SHeight;
-  const bool covers = frame.Left == 0 && frame.Top == 0 && frame.Width >= screenW &&
-                      frame.Height >= screenH;
+  const bool covers =
+      frame.Left == 0 && frame.Top == 0 && frame.Width >= screenW && frame.Height >= screenH;
   const bool alpha = transparent >= 0 || !covers;
   RawImage out;
   out.pixels = cv::Mat::zeros(static_cast<int>(screenH), static_cast<int>(screenW),

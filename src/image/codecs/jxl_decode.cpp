@@ -100,7 +100,7 @@ std::optional<RawImage> decodeJxl(std::string_view bytes, int64_t minShortSide) 
         }
         if (out.pixels.empty()) return std::nullopt;
         return out;  // the first frame; later ones are never decoded
-      default:  // an error, data run out, or the end without a frame
+      default:       // an error, data run out, or the end without a frame
         return std::nullopt;
     }
   }

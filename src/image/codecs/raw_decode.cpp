@@ -21,14 +21,22 @@ using Processed = std::unique_ptr<libraw_processed_image_t, ProcessedFree>;
 // LibRaw's own rotation code (dcraw's "flip") as an Exif orientation.
 int64_t orientationFromFlip(int flip) {
   switch (flip) {
-    case 1: return 2;
-    case 2: return 4;
-    case 3: return 3;
-    case 4: return 5;
-    case 5: return 8;
-    case 6: return 6;
-    case 7: return 7;
-    default: return 1;
+    case 1:
+      return 2;
+    case 2:
+      return 4;
+    case 3:
+      return 3;
+    case 4:
+      return 5;
+    case 5:
+      return 8;
+    case 6:
+      return 6;
+    case 7:
+      return 7;
+    default:
+      return 1;
   }
 }
 
@@ -84,8 +92,8 @@ std::optional<RawImage> decodeCameraRaw(std::string_view bytes, int64_t minShort
   // LibRaw's decoders still hold some of dcraw's messages to stderr.
   const OutputSilenced silenced;
   // Without LibRaw's default error callbacks, which print; data errors are counted instead.
-  const auto raw =
-      std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+  const auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK |
+                                            LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
   if (raw->open_buffer(const_cast<char*>(bytes.data()), bytes.size()) != LIBRAW_SUCCESS) {
     return std::nullopt;
   }
@@ -106,7 +114,8 @@ std::optional<RawImage> decodeCameraRaw(std::string_view bytes, int64_t minShort
   }
   std::optional<RawImage> out =
       usePreview ? decodePreview(raw.get(), minShortSide) : developHalfSize(raw.get());
-  // A preview with its own Exif orientation keeps it unless the raw file declares one.
+  // LibRaw gives a preview that lacks Exif data one saying the file's orientation; one that
+  // has its own keeps it unless the raw file declares another.
   if (out && (orientation != 1 || !usePreview)) out->orientation = orientation;
   return out;
 }

@@ -85,7 +85,9 @@ std::optional<RawImage> decodeFloatTiff(TIFF* tif, uint32_t width, uint32_t heig
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 || bits != 32) return std::nullopt;
-  const int colour = photometric == PHOTOMETRIC_RGB ? 3 : photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0;
+  const int colour = photometric == PHOTOMETRIC_RGB          ? 3
+                     : photometric == PHOTOMETRIC_MINISBLACK ? 1
+                                                             : 0;
   if (colour == 0 || samples < colour || samples > 8) return std::nullopt;
   bool associated = false;
   const int channels = colour + (samples > colour && extraSampleIsAlpha(tif, &associated) ? 1 : 0);
@@ -138,7 +140,8 @@ std::optional<RawImage> decodeFloatTiff(TIFF* tif, uint32_t width, uint32_t heig
     // Plane by plane, each from its first row: libtiff reads compressed strips onward only.
     for (int p = 0; p < planes; ++p) {
       for (uint32_t y = 0; y < height; ++y) {
-        if (TIFFReadScanline(tif, line.data(), y, static_cast<uint16_t>(p)) != 1) return std::nullopt;
+        if (TIFFReadScanline(tif, line.data(), y, static_cast<uint16_t>(p)) != 1)
+          return std::nullopt;
         put(line.data(), p, y, 0, width);
       }
     }
