@@ -3,9 +3,10 @@
 include(GNUInstallDirs)
 
 install(TARGETS velto-fprint velto-fprint-replay velto-fprint-embed velto-fprint-report
+                velto-fprint-folder
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES man/velto-fprint.1 man/velto-fprint-replay.1 man/velto-fprint-embed.1
-              man/velto-fprint-report.1
+              man/velto-fprint-report.1 man/velto-fprint-folder.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
@@ -26,8 +27,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
  the program and cuts time groups where neighbouring photos differ the most.
  .
  Also contains velto-fprint-replay (grouping from recorded embeddings),
- velto-fprint-embed (recording them) and velto-fprint-report (an HTML page that
- shows how a job was grouped).")
+ velto-fprint-embed (recording them), velto-fprint-report (an HTML page that
+ shows how a job was grouped) and velto-fprint-folder (the photos of folders
+ grouped by their capture times and looks, the series tagged in the XMP
+ sidecars that darktable and digiKam read).")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps (package dpkg-dev) turns the programs' shared libraries into Depends.

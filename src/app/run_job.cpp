@@ -31,18 +31,22 @@ std::string jobFaultMessage(const JobReadResult& read, const std::string& inputP
 
 bool groupJob(const std::string& inputPath, const AnalysisFactory& makeAnalysis, GroupedJob* out,
               std::string* err) {
-  using Clock = std::chrono::steady_clock;
-  const auto secondsSince = [](Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  };
-
   // Read and validate the job; the photo paths go to the feature prints only.
   JobReadResult read = readJob(inputPath);
   if (read.fault != JobFault::kNone) {
     *err = jobFaultMessage(read, inputPath);
     return false;
   }
-  out->job = std::move(read.job);
+  return groupLoadedJob(std::move(read.job), makeAnalysis, out, err);
+}
+
+bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out,
+                    std::string* err) {
+  using Clock = std::chrono::steady_clock;
+  const auto secondsSince = [](Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  out->job = std::move(job);
   const std::vector<int64_t>& timeGroups = out->job.timeGroups;
   const auto n = static_cast<int64_t>(timeGroups.size());
 

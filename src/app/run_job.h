@@ -36,6 +36,12 @@ std::string jobFaultMessage(const JobReadResult& read, const std::string& inputP
 bool groupJob(const std::string& inputPath, const AnalysisFactory& makeAnalysis, GroupedJob* out,
               std::string* err);
 
+// The same for a job already in memory (a program that finds the photos and time groups
+// itself): prints, usable check and grouping exactly as velto-fprint's. Returns false with the
+// "no usable feature print" message in `*err`.
+bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out,
+                    std::string* err);
+
 // Replaces the file at `path` with `bytes` all at once (see writeFileAtomically), unless `path`
 // names one of `photos`: a slip of the caller's, and the photo is kept. Returns false with the
 // "could not write" message in `*err`.

@@ -38,16 +38,18 @@ check "Maintainer is set" test -n "$(field Maintainer)"
 check "Description is set" test -n "$(field Description)"
 for lib in 'libopencv-core[0-9.]+' 'libopencv-imgproc[0-9.]+' \
            'libopencv-imgcodecs[0-9.]+' 'libheif1' 'libjpeg62-turbo' 'libpng16-16' 'libtiff6' \
-           'libwebp7' 'libwebpdemux2' 'libgif7' 'libjxl0.7' 'libraw20' 'libstdc\+\+6' 'libc6'; do
+           'libwebp7' 'libwebpdemux2' 'libgif7' 'libjxl0.7' 'libraw20' 'libexiv2-27' \
+           'libstdc\+\+6' 'libc6'; do
   check "Depends names $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$depends"
 done
 
-# Contents: the four programs and their pages, nothing from the tests or tools.
+# Contents: the five programs and their pages, nothing from the tests or tools.
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' | sort >"$scratch/files"
 expected=$(printf '%s\n' /usr/bin/velto-fprint /usr/bin/velto-fprint-embed \
-  /usr/bin/velto-fprint-replay /usr/bin/velto-fprint-report \
-  /usr/share/man/man1/velto-fprint-embed.1 /usr/share/man/man1/velto-fprint-replay.1 \
-  /usr/share/man/man1/velto-fprint-report.1 /usr/share/man/man1/velto-fprint.1)
+  /usr/bin/velto-fprint-folder /usr/bin/velto-fprint-replay /usr/bin/velto-fprint-report \
+  /usr/share/man/man1/velto-fprint-embed.1 /usr/share/man/man1/velto-fprint-folder.1 \
+  /usr/share/man/man1/velto-fprint-replay.1 /usr/share/man/man1/velto-fprint-report.1 \
+  /usr/share/man/man1/velto-fprint.1)
 check "package holds exactly the programs and manual pages" \
   diff <(echo "$expected") "$scratch/files"
 
@@ -64,6 +66,11 @@ check "installed velto-fprint-report writes a page" grep -q '<figure class="tile
   "$bin/velto-fprint-replay" "$scratch/prints/job.json" "$scratch/replayed.json") || true
 check "installed embed and replay give the same groups" \
   test "$(cat "$scratch/replayed.json" 2>/dev/null)" = '{"groups":[1,1,1,2,2,2,3,3,4,4]}'
+
+(cd "$root/examples" && "$bin/velto-fprint-folder" photos >"$scratch/listing.csv" 2>"$scratch/folder.err") || true
+check "installed velto-fprint-folder lists the example photos" \
+  test "$(wc -l <"$scratch/listing.csv")" -eq 11
+check "installed velto-fprint-folder sums up" grep -q '^velto-fprint-folder: 10 photos' "$scratch/folder.err"
 
 # Every page renders at 80 columns without warnings and has the sections a reader looks for.
 for page in "$scratch"/root/usr/share/man/man1/*.1; do

@@ -24,7 +24,11 @@ ALLOWED = {
     "embedding": {"core", "image", "nn", "prints", "io"},
     "app": {"core", "io", "job", "prints"},
     "report": {"app", "core", "image", "io", "job", "prints"},
-    "cmd": {"app", "core", "embedding", "io", "job", "prints", "report"},
+    # Photo metadata through Exiv2: capture times, XMP sidecars.
+    "metadata": {"io"},
+    # velto-fprint-folder: a folder of photos through the same steps as a job.
+    "folder": {"app", "core", "image", "io", "job", "metadata", "prints", "report"},
+    "cmd": {"app", "core", "embedding", "folder", "io", "job", "prints", "report"},
 }
 STANDARD_ONLY = {"core"}  # may include nothing but the C++ standard library
 

@@ -1,0 +1,34 @@
+#pragma once
+// When a photo was taken, from its own metadata (Exiv2): the original date and time, its
+// sub-seconds and its offset from UTC where the camera recorded them.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace velto {
+
+struct CaptureTime {
+  int64_t localSeconds = 0;  // the wall-clock date and time, as seconds since 1970-01-01 00:00
+  int64_t nanoseconds = 0;   // the recorded sub-seconds, 0 to 999999999
+  std::optional<int64_t> offsetSeconds;  // east of UTC, when recorded
+  std::string text;  // ISO 8601 as recorded: 2026-12-07T14:03:22.120+01:00, the parts present
+};
+
+// The capture time of the photo file at `path`: Exif DateTimeOriginal with SubSecTimeOriginal
+// and OffsetTimeOriginal, else XMP exif:DateTimeOriginal. Nothing when the file holds neither,
+// holds a blank or impossible date, or cannot be read. The file is only ever opened for
+// reading. Never throws or prints.
+std::optional<CaptureTime> readCaptureTime(const std::string& path);
+
+// The parts of the metadata readCaptureTime looks at, parsed: Exif's "YYYY:MM:DD HH:MM:SS",
+// its sub-second digits and "+HH:MM" offset (empty strings when absent). Nothing when the
+// date is blank or impossible; bad sub-seconds or offsets are left out.
+std::optional<CaptureTime> parseExifCaptureTime(const std::string& dateTime,
+                                                const std::string& subSeconds,
+                                                const std::string& offset);
+
+// XMP's ISO 8601 form, "YYYY-MM-DDTHH:MM[:SS[.fraction]][Z|+HH:MM]"; nothing when malformed.
+std::optional<CaptureTime> parseXmpCaptureTime(const std::string& text);
+
+}  // namespace velto

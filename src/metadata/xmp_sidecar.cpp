@@ -1,0 +1,160 @@
+#include "metadata/xmp_sidecar.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exiv2/exiv2.hpp>
+#include <vector>
+
+#include "io/atomic_write.h"
+#include "io/read_file.h"
+#include "metadata/exiv2_setup.h"
+
+namespace velto {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// Sidecars hold text; anything larger is no sidecar of ours to rewrite.
+constexpr int64_t MAX_SIDECAR_BYTES = int64_t{64} << 20;
+
+constexpr char HIERARCHY_KEY[] = "Xmp.lr.hierarchicalSubject";
+constexpr char TAGS_LIST_KEY[] = "Xmp.digiKam.TagsList";
+constexpr char SUBJECT_KEY[] = "Xmp.dc.subject";
+
+Strings valuesOf(const Exiv2::XmpData& xmp, const char* key) {
+  Strings values;
+  const auto it = xmp.findKey(Exiv2::XmpKey(key));
+  if (it == xmp.end()) return values;
+  for (long i = 0; i < it->count(); ++i) values.push_back(it->toString(i));
+  return values;
+}
+
+void setValues(Exiv2::XmpData* xmp, const char* key, Exiv2::TypeId type, const Strings& values) {
+  const auto it = xmp->findKey(Exiv2::XmpKey(key));
+  if (it != xmp->end()) xmp->erase(it);
+  if (values.empty()) return;
+  Exiv2::XmpArrayValue array(type);
+  for (const std::string& v : values) array.read(v);  // each read appends an item
+  xmp->add(Exiv2::XmpKey(key), &array);
+}
+
+// Splits `keywords` into the program's own ("Series" + separator + ...) and the rest, and
+// collects the leaves of its own.
+Strings withoutOwn(const Strings& keywords, char separator, Strings* ownLeaves) {
+  const std::string prefix = std::string(SERIES_ROOT) + separator;
+  Strings kept;
+  for (const std::string& k : keywords) {
+    if (k.rfind(prefix, 0) == 0) {
+      ownLeaves->push_back(k.substr(k.rfind(separator) + 1));
+    } else {
+      kept.push_back(k);
+    }
+  }
+  return kept;
+}
+
+std::string leafOf(const std::string& keyword, char separator) {
+  const size_t at = keyword.rfind(separator);
+  return at == std::string::npos ? keyword : keyword.substr(at + 1);
+}
+
+// The packet's padding (kilobytes of spaces for editing in place inside an image) serves no
+// purpose in a file of its own.
+std::string withoutPadding(const std::string& packet) {
+  const size_t trailer = packet.rfind("<?xpacket end=");
+  if (trailer == std::string::npos) return packet;
+  size_t end = trailer;
+  while (end > 0 && (packet[end - 1] == ' ' || packet[end - 1] == '\n')) --end;
+  return packet.substr(0, end) + "\n" + packet.substr(trailer);
+}
+
+bool contains(const Strings& list, const std::string& value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+}  // namespace
+
+std::string sidecarPathOf(const std::string& photoPath) { return photoPath + ".xmp"; }
+
+bool mergeSeriesKeyword(const std::optional<std::string>& existing,
+                        const std::optional<std::string>& leaf, SidecarMerge* out,
+                        std::string* err) {
+  prepareExiv2();
+  *out = SidecarMerge();
+  try {
+    Exiv2::XmpData xmp;
+    if (existing && !existing->empty() && Exiv2::XmpParser::decode(xmp, *existing) != 0) {
+      *err = "not an XMP packet Exiv2 can read";
+      return false;
+    }
+    const Strings hierarchy = valuesOf(xmp, HIERARCHY_KEY);
+    const Strings tagsList = valuesOf(xmp, TAGS_LIST_KEY);
+    const Strings subject = valuesOf(xmp, SUBJECT_KEY);
+
+    // Earlier series keywords go, and with them their leaves in dc:subject, unless another
+    // hierarchical keyword that stays has the same leaf.
+    Strings oldLeaves;
+    Strings newHierarchy = withoutOwn(hierarchy, '|', &oldLeaves);
+    Strings newTagsList = withoutOwn(tagsList, '/', &oldLeaves);
+    Strings keptLeaves;
+    for (const std::string& k : newHierarchy) keptLeaves.push_back(leafOf(k, '|'));
+    for (const std::string& k : newTagsList) keptLeaves.push_back(leafOf(k, '/'));
+    Strings newSubject;
+    for (const std::string& s : subject) {
+      if (!contains(oldLeaves, s) || contains(keptLeaves, s)) newSubject.push_back(s);
+    }
+    if (leaf) {
+      newHierarchy.push_back(std::string(SERIES_ROOT) + "|" + *leaf);
+      newTagsList.push_back(std::string(SERIES_ROOT) + "/" + *leaf);
+      if (!contains(newSubject, *leaf)) newSubject.push_back(*leaf);
+    }
+    if (newHierarchy == hierarchy && newTagsList == tagsList && newSubject == subject) {
+      return true;
+    }
+
+    setValues(&xmp, HIERARCHY_KEY, Exiv2::xmpBag, newHierarchy);
+    setValues(&xmp, TAGS_LIST_KEY, Exiv2::xmpSeq, newTagsList);
+    setValues(&xmp, SUBJECT_KEY, Exiv2::xmpBag, newSubject);
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0) {
+      *err = "Exiv2 could not write the XMP packet";
+      return false;
+    }
+    out->changed = true;
+    out->bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + withoutPadding(packet);
+    return true;
+  } catch (const std::exception& e) {
+    *err = std::string("Exiv2: ") + e.what();
+    return false;
+  }
+}
+
+SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional<std::string>& leaf,
+                             bool dryRun, std::string* err) {
+  std::optional<std::string> existing;
+  struct stat st {};
+  if (::lstat(sidecarPath.c_str(), &st) == 0) {
+    std::string bytes;
+    if (!readRegularFile(sidecarPath, MAX_SIDECAR_BYTES, &bytes, err)) {
+      return SidecarOutcome::kFailed;
+    }
+    existing = std::move(bytes);
+  } else if (errno != ENOENT) {
+    *err = std::strerror(errno);
+    return SidecarOutcome::kFailed;
+  }
+  if (!existing && !leaf) return SidecarOutcome::kUnchanged;
+
+  SidecarMerge merge;
+  if (!mergeSeriesKeyword(existing, leaf, &merge, err)) return SidecarOutcome::kFailed;
+  if (!merge.changed) return SidecarOutcome::kUnchanged;
+  if (!dryRun && !writeFileAtomically(sidecarPath, merge.bytes, err)) {
+    return SidecarOutcome::kFailed;
+  }
+  return existing ? SidecarOutcome::kUpdated : SidecarOutcome::kCreated;
+}
+
+}  // namespace velto
