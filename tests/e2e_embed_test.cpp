@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "embedding/embedding_recipe.h"
@@ -15,6 +18,43 @@ const std::string kFprint = VELTO_FPRINT_BIN;
 const std::string kReplay = VELTO_REPLAY_BIN;
 const std::string kEmbed = VELTO_EMBED_BIN;
 const std::string kExamples = VELTO_EXAMPLES;
+
+// The floats of a print file written by velto-fprint-embed (element type 1).
+std::vector<float> readPrint(const std::string& path) {
+  const std::string bytes = readFile(path);
+  std::vector<float> v((bytes.size() - 4) / 4);
+  std::memcpy(v.data(), bytes.data() + 4, v.size() * 4);
+  return v;
+}
+
+double cosine(const std::vector<float>& a, const std::vector<float>& b) {
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    ab += double{a[i]} * b[i];
+    aa += double{a[i]} * a[i];
+    bb += double{b[i]} * b[i];
+  }
+  return ab / std::sqrt(aa * bb);
+}
+
+// A HEIC whose primary image is turned 180 degrees by its irot property while its thumbnail
+// of the same stored pixels is not: the print is that of the upright photo, not of the
+// upside-down thumbnail.
+TEST(EmbedE2E, HeicTurnedUnlikeItsThumbnailGetsTheUprightPrint) {
+  TempDir dir;
+  const std::string photo = kExamples + "/photos/astronaut_1.jpg";
+  // astronaut_1.jpg stored upside down, thumbnail 320 x 320 (tests/data/images/README.md).
+  const std::string turned =
+      std::string(VELTO_TEST_DATA) + "/images/photo/astronaut_1-turned-3-thumbnail-unturned.heic";
+  writeFile(dir.file("job.json"), jobText({photo, turned}, {1, 1}));
+  const ProgramResult r = runProgram(kEmbed, {dir.file("job.json"), dir.file("prints")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<float> reference = readPrint(dir.file("prints/000000.print"));
+  const std::vector<float> print = readPrint(dir.file("prints/000001.print"));
+  ASSERT_EQ(reference.size(), print.size());
+  EXPECT_GT(cosine(reference, print), 0.95);
+  std::printf("[ measured ] cosine to the upright print: %.3f\n", cosine(reference, print));
+}
 
 TEST(EmbedE2E, ExampleJobSplitsEachTimeGroupAtTheChangeOfSubject) {
   // Bursts of one subject stay together; two subjects in one time group are split.

@@ -218,6 +218,20 @@ TEST(DecodeHeifTest, ThumbnailIsUsedWhenLargeEnough) {
   }
 }
 
+// libheif turns each image by its own properties; a thumbnail turned otherwise than its
+// primary image (irot 180) would come out turned, so only one turned alike stands in for it.
+TEST(DecodeHeifTest, ThumbnailIsUsedOnlyWhenTurnedLikeThePrimary) {
+  const std::vector<std::pair<std::string, cv::Size>> cases = {
+      {"3", {320, 240}}, {"1", {512, 384}}, {"2", {512, 384}}};
+  for (const auto& [thumbnailOrientation, expected] : cases) {
+    const auto image = quietDecode(
+        fixture("heif/turned-3-thumbnail-320-turned-" + thumbnailOrientation + ".heic"), 200);
+    ASSERT_TRUE(image) << thumbnailOrientation;
+    EXPECT_EQ(image->size(), expected) << thumbnailOrientation;
+    EXPECT_LE(quadrantError(*image), 12) << thumbnailOrientation;
+  }
+}
+
 TEST(DecodeHeifTest, CorruptHeifGivesNothing) {
   const std::string good = fixture("upright/plain.heic");
   // A valid ftyp box followed by noise, and the real file cut or overwritten in places.

@@ -6,7 +6,8 @@
 // Anything else gives nothing. Exif orientation is applied once, wherever the format keeps it
 // (JPEG APP1, PNG eXIf, WebP EXIF, TIFF IFD0, the raw file's own tags); HEIF and JPEG XL files
 // are turned by their libraries from their own headers instead. A file cut short before
-// its end marker gives nothing rather than a picture half filled with grey. Colour profiles
+// its end marker gives nothing rather than a picture half filled with grey, and so does a JPEG
+// whose coded data ends or breaks early though an end marker follows. Colour profiles
 // and PNG gamma are not applied.
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -38,30 +39,6 @@ ImageSize displaySize(const heif_image_handle* h) {
 }
 
 bool landscape(ImageSize s) { return s.width >= s.height; }
-
-// The smallest thumbnail with a short side >= minShortSide, or nothing. A thumbnail that lies
-// the other way than the primary image evidently lacks the primary's rotation, so it is not
-// taken: the picture would come out turned.
-Handle pickThumbnail(const heif_image_handle* primary, int64_t minShortSide) {
-  const int count = heif_image_handle_get_number_of_thumbnails(primary);
-  if (count <= 0) return nullptr;
-  std::vector<heif_item_id> ids(static_cast<size_t>(count));
-  const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
-  const ImageSize primarySize = displaySize(primary);
-  Handle best;
-  for (int i = 0; i < listed; ++i) {
-    heif_image_handle* raw = nullptr;
-    if (heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok) continue;
-    Handle thumb(raw);
-    const ImageSize size = displaySize(thumb.get());
-    if (!acceptableSize(size) || landscape(size) != landscape(primarySize) ||
-        std::min(size.width, size.height) < minShortSide) {
-      continue;
-    }
-    if (!best || size.width < displaySize(best.get()).width) best = std::move(thumb);
-  }
-  return best;
-}
 
 std::optional<RawImage> decodeHandle(const heif_image_handle* handle) {
   const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
@@ -207,6 +184,84 @@ bool hasAv1ItemWithoutData(std::string_view bytes) {
   return false;
 }
 
+// The orientation properties (irot, imir) associated with each item in its ipma entry, in
+// their order, each as its type and its one meaningful byte; items without them are absent.
+// Nothing when the property boxes cannot be read.
+std::optional<std::map<int64_t, std::string>> itemOrientations(std::string_view bytes) {
+  const ByteReader r(bytes, /*littleEndian=*/false);
+  const std::vector<Box> top = childBoxes(bytes, 0, r.size());
+  const Box* meta = findBox(top, "meta");
+  if (meta == nullptr) return std::nullopt;
+  const std::vector<Box> inMeta = childBoxes(bytes, meta->payload + 4, meta->end);  // full box
+  std::map<int64_t, std::string> out;
+  const Box* iprp = findBox(inMeta, "iprp");
+  if (iprp == nullptr) return out;
+  const std::vector<Box> inIprp = childBoxes(bytes, iprp->payload, iprp->end);
+  const Box* ipco = findBox(inIprp, "ipco");
+  if (ipco == nullptr) return std::nullopt;
+  const std::vector<Box> properties = childBoxes(bytes, ipco->payload, ipco->end);
+  for (const Box& ipma : inIprp) {
+    if (ipma.type != "ipma") continue;
+    const int64_t idSize = r.u8(ipma.payload) < 1 ? 2 : 4;
+    const int64_t indexSize = (r.u8(ipma.payload + 3) & 1) != 0 ? 2 : 1;
+    const int64_t entries = r.u32(ipma.payload + 4);
+    int64_t at = ipma.payload + 8;
+    // Each entry takes at least three bytes, so the bounds check ends any count.
+    for (int64_t e = 0; e < entries; ++e) {
+      if (at + idSize + 1 > ipma.end) return std::nullopt;
+      const int64_t id = idSize == 2 ? r.u16(at) : r.u32(at);
+      const int64_t associations = r.u8(at + idSize);
+      at += idSize + 1;
+      if (at + associations * indexSize > ipma.end) return std::nullopt;
+      for (int64_t a = 0; a < associations; ++a, at += indexSize) {
+        const int64_t index = indexSize == 2 ? r.u16(at) & 0x7FFF : r.u8(at) & 0x7F;
+        if (index == 0) continue;  // no property
+        if (index > static_cast<int64_t>(properties.size())) return std::nullopt;
+        const Box& p = properties[static_cast<size_t>(index - 1)];
+        if (p.type != "irot" && p.type != "imir") continue;
+        if (p.payload >= p.end) return std::nullopt;
+        out[id] +=
+            std::string(p.type) + static_cast<char>(r.u8(p.payload) & (p.type == "irot" ? 3 : 1));
+      }
+    }
+  }
+  return out;
+}
+
+// The smallest thumbnail with a short side >= minShortSide whose rotation and mirroring are
+// those of the primary image, or nothing. libheif turns each image by its own properties, and
+// writers differ: some give the thumbnail the primary's, some leave it unturned while the
+// primary is turned. A thumbnail turned otherwise than the primary would come out turned, so
+// it is not taken, nor any when the properties cannot be read.
+Handle pickThumbnail(std::string_view bytes, const heif_image_handle* primary,
+                     heif_item_id primaryId, int64_t minShortSide) {
+  const int count = heif_image_handle_get_number_of_thumbnails(primary);
+  if (count <= 0) return nullptr;
+  const std::optional<std::map<int64_t, std::string>> orientations = itemOrientations(bytes);
+  if (!orientations) return nullptr;
+  const auto orientationOf = [&](heif_item_id id) {
+    const auto found = orientations->find(id);
+    return found == orientations->end() ? std::string() : found->second;
+  };
+  std::vector<heif_item_id> ids(static_cast<size_t>(count));
+  const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+  const ImageSize primarySize = displaySize(primary);
+  Handle best;
+  for (int i = 0; i < listed; ++i) {
+    heif_image_handle* raw = nullptr;
+    if (heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok) continue;
+    Handle thumb(raw);
+    const ImageSize size = displaySize(thumb.get());
+    if (!acceptableSize(size) || orientationOf(ids[i]) != orientationOf(primaryId) ||
+        landscape(size) != landscape(primarySize) ||
+        std::min(size.width, size.height) < minShortSide) {
+      continue;
+    }
+    if (!best || size.width < displaySize(best.get()).width) best = std::move(thumb);
+  }
+  return best;
+}
+
 }  // namespace
 
 std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide) {
@@ -218,8 +273,10 @@ std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide)
           .code != heif_error_Ok) {
     return std::nullopt;
   }
+  heif_item_id primaryId = 0;
   heif_image_handle* raw = nullptr;
-  if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok) {
+  if (heif_context_get_primary_image_ID(ctx.get(), &primaryId).code != heif_error_Ok ||
+      heif_context_get_image_handle(ctx.get(), primaryId, &raw).code != heif_error_Ok) {
     return std::nullopt;
   }
   const Handle primary(raw);
@@ -232,8 +289,8 @@ std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide)
   // Cameras store 320 x 240 thumbnails: as large as the network's input, and decoding one takes
   // a few milliseconds where the 12-megapixel picture takes a second, so such a thumbnail is
   // taken even when it falls short of minShortSide.
-  const Handle thumbnail =
-      pickThumbnail(primary.get(), std::min(minShortSide, HEIF_THUMBNAIL_MIN_SHORT_SIDE));
+  const Handle thumbnail = pickThumbnail(bytes, primary.get(), primaryId,
+                                         std::min(minShortSide, HEIF_THUMBNAIL_MIN_SHORT_SIDE));
   return decodeHandle(thumbnail ? thumbnail.get() : primary.get());
 }
 

@@ -9,8 +9,8 @@
 
 namespace velto {
 
-// The primary image, or its smallest thumbnail whose short side is >= minShortSide (and that
-// is upright the same way), as 8-bit RGB or RGBA. libheif applies the file's own rotation,
+// The primary image, or its smallest thumbnail whose short side is >= minShortSide and whose
+// rotation and mirroring properties (irot, imir) are those of the primary, as 8-bit RGB or RGBA. libheif applies the file's own rotation,
 // mirroring and cropping, so the result has orientation 1: Exif orientation inside a HEIF
 // file is only a copy of those and must not be applied again. Nothing when the primary
 // image's size is unreadable or not acceptableSize, or libheif fails.

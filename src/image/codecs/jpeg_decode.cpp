@@ -8,6 +8,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "image/exif_orientation.h"
 
@@ -15,38 +16,131 @@ namespace velto {
 
 namespace {
 
-// A progressive JPEG may hold any number of scans, each one a pass over the whole image;
-// real cameras and encoders use about ten, so a few hundred means a hostile file.
-constexpr int kMaxScans = 500;
-// Bounds libjpeg's own allocations (whole-image coefficient buffers for progressive files).
-constexpr int64_t kMaxLibjpegMemory = int64_t{2} << 30;
+// Real cameras and encoders write at most about twenty scans; each scan is a pass over the
+// whole picture, so a file of hundreds of them buys minutes of work with a few bytes.
+constexpr int kMaxScans = 100;
+// libjpeg's own allocations, mostly the whole-picture coefficient buffers of progressive
+// files (128 bytes a block, not shrunk by DCT scaling). With the program's own ~40 MiB a
+// decode stays below 512 MiB; a progressive photo beyond about 150 megapixels (4:2:0; 75 at
+// 4:4:4) is refused for it. Sequential files need no such buffers.
+constexpr int64_t kMaxLibjpegMemory = int64_t{448} << 20;
+// The work budget, in block visits: each scan visits every block of its components once.
+// Coded data pays for its own decoding: the budget grows with the bytes read so far. A scan
+// that covers a whole component in a few bytes (end-of-band runs) still costs some
+// nanoseconds a block, and a row that the arithmetic decoder decodes after its data ran out
+// up to half a microsecond a block, hence its weight. The free part covers the scans of any
+// real photo; only scans that are almost empty exhaust it.
+constexpr int64_t kFreeWork = int64_t{1} << 25;
+constexpr int64_t kWorkPerCodedByte = 8;
+constexpr int64_t kDataLessArithmeticWork = 32;
+// Damaged coded data (the data ending early, a bad code, a lost restart marker) is tolerated
+// only within the last 1/50 of the rows: some encoders leave the last row short by a few
+// bits, while a file cut short and closed with an end marker would give a picture half grey.
+constexpr int64_t kToleratedDamageShare = 50;
+// Arithmetic-coded data may legally stop before the end of the picture where nothing but a
+// flat area follows; the rows past that point must then come out flat to within this.
+constexpr int kFlatTolerance = 8;
 
-struct ErrorManager {
+struct DecodeState {
   jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is a pointer to the whole
   std::jmp_buf jump;
-  bool endedEarly = false;
+  const JOCTET* start = nullptr;  // of the file, for the bytes read so far
+  int64_t work = 0;
+  int countedScan = 0;
+  int64_t scanBlocks = 0;
+  uint32_t componentsWithDc = 0;  // bit per component index
+  int64_t flatFromRow = -1;       // first output row that must be flat, when known
 };
 
+DecodeState* stateOf(j_common_ptr cinfo) { return reinterpret_cast<DecodeState*>(cinfo->err); }
+
 // libjpeg calls error_exit on fatal errors and expects it not to return.
-[[noreturn]] void onFatalError(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+[[noreturn]] void onFatalError(j_common_ptr cinfo) { std::longjmp(stateOf(cinfo)->jump, 1); }
+
+// Whether more than the tolerated share of the current scan's rows is still to be decoded.
+bool muchOfScanLeft(j_decompress_ptr cinfo) {
+  const int64_t total = cinfo->total_iMCU_rows;
+  return (total - static_cast<int64_t>(cinfo->input_iMCU_row)) * kToleratedDamageShare > total;
 }
 
-void onMessage(j_common_ptr cinfo, int level) {
-  // Level -1 is a warning; the one that matters is the data running out, after which libjpeg
-  // invents an EOI marker and fills the rest of the image with grey.
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) {
-    reinterpret_cast<ErrorManager*>(cinfo->err)->endedEarly = true;
+// Warnings (level -1) that mean lost or damaged coded data end the decode; all others are
+// harmless and accepted: extraneous bytes before a marker (padding some cameras write),
+// unknown JFIF or Adobe versions, odd scan parameters, an inconsistent progression, a bad ICC
+// segment.
+void onMessage(j_common_ptr common, int level) {
+  if (level >= 0 || !common->is_decompressor) return;
+  const auto cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  switch (common->err->msg_code) {
+    case JWRN_JPEG_EOF:  // no end marker: the file was cut, however little is missing
+      onFatalError(common);
+    case JWRN_HIT_MARKER:  // premature end of the data segment
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:  // a restart marker lost
+      if (muchOfScanLeft(cinfo)) onFatalError(common);
+      break;
+    default:
+      break;
   }
 }
 
 void onOutputMessage(j_common_ptr) {}  // libjpeg would print to stderr
 
-void onProgress(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
-    onFatalError(cinfo);
+// Adds `work` and ends the decode when the budget of the bytes read so far is exceeded.
+void charge(j_decompress_ptr cinfo, DecodeState* state, int64_t work) {
+  state->work += work;
+  const int64_t read = cinfo->src->next_input_byte - state->start;
+  if (state->work > kFreeWork + kWorkPerCodedByte * read) {
+    onFatalError(reinterpret_cast<j_common_ptr>(cinfo));
   }
+}
+
+// Counts a scan when it starts, before any of its data is decoded.
+void startScan(j_decompress_ptr cinfo, DecodeState* state) {
+  state->countedScan = cinfo->input_scan_number;
+  if (state->countedScan > kMaxScans) onFatalError(reinterpret_cast<j_common_ptr>(cinfo));
+  state->scanBlocks = 0;
+  for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+    const jpeg_component_info* c = cinfo->cur_comp_info[i];
+    state->scanBlocks += int64_t{c->width_in_blocks} * c->height_in_blocks;
+    if (!cinfo->progressive_mode || cinfo->Ss == 0) {
+      state->componentsWithDc |= 1u << c->component_index;
+    }
+  }
+  charge(cinfo, state, state->scanBlocks);
+}
+
+// Called before each row of input is consumed (all scans of a progressive file are consumed
+// in jpeg_start_decompress) and before each jpeg_read_scanlines.
+void onProgress(j_common_ptr common) {
+  if (!common->is_decompressor) return;
+  const auto cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  DecodeState* state = stateOf(common);
+  if (cinfo->input_scan_number != state->countedScan) startScan(cinfo, state);
+  // The arithmetic decoder ran into a marker other than a restart marker inside a scan: the
+  // rows still to come are decoded from no data at all. Legal where the picture ends in a flat
+  // area, so when that happens before the last rows of a scan that codes the DC values, the
+  // rest must come out flat.
+  const int marker = cinfo->unread_marker;
+  const int64_t total = cinfo->total_iMCU_rows;
+  if (!cinfo->arith_code || marker == 0 || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7) ||
+      cinfo->input_iMCU_row >= total) {
+    return;
+  }
+  charge(cinfo, state, state->scanBlocks * kDataLessArithmeticWork / total);
+  if (state->flatFromRow < 0 && (!cinfo->progressive_mode || cinfo->Ss == 0) &&
+      muchOfScanLeft(cinfo)) {
+    const int64_t height = cinfo->output_height;
+    state->flatFromRow = (height * (cinfo->input_iMCU_row + 1) + total - 1) / total;
+  }
+}
+
+// Whether every sample of `row` lies within kFlatTolerance of `reference`.
+bool flatRow(const uint8_t* row, const uint8_t* reference, int64_t width, int64_t channels) {
+  for (int64_t i = 0; i < width * channels; ++i) {
+    if (std::abs(int{row[i]} - int{reference[i % channels]}) > kFlatTolerance) return false;
+  }
+  return true;
 }
 
 class DecompressGuard {
@@ -71,14 +165,30 @@ int64_t exifOrientation(j_decompress_ptr cinfo) {
   return 1;
 }
 
+// Whether the coded data after the headers can possibly fill the frame. A Huffman code is at
+// least one bit long, so every block costs at least two bits in a sequential file (its DC
+// difference and an end of block) and one in a progressive file (its DC difference in the
+// first DC scan). Arithmetic coding has no such floor; the work budget bounds it instead.
+bool codedDataCanFill(j_decompress_ptr cinfo, int64_t codedBytes) {
+  if (cinfo->arith_code) return true;
+  int64_t blocks = 0;
+  for (int i = 0; i < cinfo->num_components; ++i) {
+    blocks += int64_t{cinfo->comp_info[i].width_in_blocks} * cinfo->comp_info[i].height_in_blocks;
+  }
+  return codedBytes * 8 >= blocks * (cinfo->progressive_mode ? 1 : 2);
+}
+
 // Everything between setjmp and the end of decoding. libjpeg may longjmp out of any of its
 // calls here, so this frame holds no object with a destructor: all state lives in `out`.
-bool decodeInto(j_decompress_ptr cinfo, std::string_view bytes, int64_t minShortSide, RawImage* out,
-                bool* cmyk, bool* adobe) {
-  jpeg_mem_src(cinfo, reinterpret_cast<const unsigned char*>(bytes.data()),
-               static_cast<unsigned long>(bytes.size()));
+bool decodeInto(j_decompress_ptr cinfo, DecodeState* state, std::string_view bytes,
+                int64_t minShortSide, RawImage* out, bool* cmyk, bool* adobe) {
+  state->start = reinterpret_cast<const JOCTET*>(bytes.data());
+  jpeg_mem_src(cinfo, state->start, static_cast<unsigned long>(bytes.size()));
   jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  const int64_t codedBytes =
+      static_cast<int64_t>(bytes.size()) - (cinfo->src->next_input_byte - state->start);
+  if (!codedDataCanFill(cinfo, codedBytes)) return false;
   out->orientation = exifOrientation(cinfo);
   *cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
   *adobe = cinfo->saw_Adobe_marker != 0;
@@ -93,6 +203,7 @@ bool decodeInto(j_decompress_ptr cinfo, std::string_view bytes, int64_t minShort
   jpeg_start_decompress(cinfo);
   out->pixels.create(static_cast<int>(cinfo->output_height), static_cast<int>(cinfo->output_width),
                      CV_8UC(cinfo->output_components));
+  const uint8_t* flatReference = nullptr;
   while (cinfo->output_scanline < cinfo->output_height) {
     JSAMPROW rows[16];
     const JDIMENSION first = cinfo->output_scanline;
@@ -100,11 +211,19 @@ bool decodeInto(j_decompress_ptr cinfo, std::string_view bytes, int64_t minShort
     for (JDIMENSION i = 0; i < count; ++i) {
       rows[i] = out->pixels.ptr<JSAMPLE>(static_cast<int>(first + i));
     }
-    jpeg_read_scanlines(cinfo, rows, count);
+    const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, count);
+    for (JDIMENSION i = 0; i < got; ++i) {
+      if (state->flatFromRow < 0 || first + i < state->flatFromRow) continue;
+      if (flatReference == nullptr) flatReference = rows[i];
+      if (!flatRow(rows[i], flatReference, cinfo->output_width, cinfo->output_components)) {
+        return false;  // not a flat end but a cut: what follows is decoded from nothing
+      }
+    }
   }
   // Reads on to the EOI marker, so that a file cut anywhere is noticed.
   jpeg_finish_decompress(cinfo);
-  return true;
+  // A component whose DC values no scan coded would come out as flat grey.
+  return state->componentsWithDc == (uint32_t{1} << cinfo->num_components) - 1;
 }
 
 // Adobe applications store CMYK inverted (0 is full ink) and mark it with an APP14 segment.
@@ -131,21 +250,19 @@ std::optional<RawImage> decodeJpeg(std::string_view bytes, int64_t minShortSide)
   bool cmyk = false;
   bool adobe = false;
   jpeg_decompress_struct cinfo{};
-  ErrorManager err{};
+  DecodeState state{};
   jpeg_progress_mgr progress{};
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = onFatalError;
-  err.pub.emit_message = onMessage;
-  err.pub.output_message = onOutputMessage;
+  cinfo.err = jpeg_std_error(&state.pub);
+  state.pub.error_exit = onFatalError;
+  state.pub.emit_message = onMessage;
+  state.pub.output_message = onOutputMessage;
   progress.progress_monitor = onProgress;
   DecompressGuard guard(&cinfo);
-  if (setjmp(err.jump) != 0) return std::nullopt;
+  if (setjmp(state.jump) != 0) return std::nullopt;
   jpeg_create_decompress(&cinfo);
   cinfo.mem->max_memory_to_use = static_cast<long>(kMaxLibjpegMemory);
   cinfo.progress = &progress;
-  if (!decodeInto(&cinfo, bytes, minShortSide, &out, &cmyk, &adobe) || err.endedEarly) {
-    return std::nullopt;
-  }
+  if (!decodeInto(&cinfo, &state, bytes, minShortSide, &out, &cmyk, &adobe)) return std::nullopt;
   if (cmyk) out.pixels = cmykToRgb(out.pixels, adobe);
   return out;
 }
