@@ -1,6 +1,7 @@
 #include "image/codecs/jxl_decode.h"
 
 #include <jxl/decode.h>
+#include <jxl/thread_parallel_runner.h>
 
 #include <algorithm>
 #include <memory>
@@ -18,6 +19,9 @@ namespace {
 struct DecoderDestroy {
   void operator()(JxlDecoder* d) const { JxlDecoderDestroy(d); }
 };
+struct RunnerDestroy {
+  void operator()(void* r) const { JxlThreadParallelRunnerDestroy(r); }
+};
 
 // A reconstructed JPEG is about as large as the JPEG XL it came from (transcoding saves some
 // 20 %); this bounds how far the buffer may grow for a hostile file.
@@ -28,11 +32,14 @@ constexpr size_t kJpegGrowthLimit = 4;
 std::optional<RawImage> decodeJxl(std::string_view bytes, int64_t minShortSide) {
   const OutputSilenced silenced;  // libjxl prints each failure
   const std::unique_ptr<JxlDecoder, DecoderDestroy> dec(JxlDecoderCreate(nullptr));
-  if (!dec) return std::nullopt;
+  // One worker per processor; the runner joins them when it goes, before this returns.
+  const std::unique_ptr<void, RunnerDestroy> runner(
+      JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
+  if (!dec || !runner) return std::nullopt;
   JxlDecoder* d = dec.get();
-  if (JxlDecoderSubscribeEvents(d, JXL_DEC_BASIC_INFO | JXL_DEC_JPEG_RECONSTRUCTION |
-                                       JXL_DEC_FRAME_PROGRESSION | JXL_DEC_FULL_IMAGE) !=
-          JXL_DEC_SUCCESS ||
+  if (JxlDecoderSetParallelRunner(d, JxlThreadParallelRunner, runner.get()) != JXL_DEC_SUCCESS ||
+      JxlDecoderSubscribeEvents(d, JXL_DEC_BASIC_INFO | JXL_DEC_JPEG_RECONSTRUCTION |
+                                       JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
       JxlDecoderSetInput(d, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) !=
           JXL_DEC_SUCCESS) {
     return std::nullopt;
@@ -43,7 +50,6 @@ std::optional<RawImage> decodeJxl(std::string_view bytes, int64_t minShortSide) 
   JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
   RawImage out;
   std::string jpeg;
-  bool wantDc = false;
   for (;;) {
     const JxlDecoderStatus status = JxlDecoderProcessInput(d);
     switch (status) {
@@ -53,7 +59,6 @@ std::optional<RawImage> decodeJxl(std::string_view bytes, int64_t minShortSide) 
           return std::nullopt;
         }
         format.num_channels = (info.num_color_channels == 1 ? 1 : 3) + (info.alpha_bits ? 1 : 0);
-        wantDc = std::min(info.xsize, info.ysize) >= 8 * static_cast<uint64_t>(minShortSide);
         break;
       }
       case JXL_DEC_JPEG_RECONSTRUCTION:
@@ -87,12 +92,6 @@ std::optional<RawImage> decodeJxl(std::string_view bytes, int64_t minShortSide) 
         }
         break;
       }
-      case JXL_DEC_FRAME_PROGRESSION:
-        // The 1/8-detail pass, upscaled into the full-size buffer: enough for a large image.
-        if (wantDc && !out.pixels.empty() && JxlDecoderFlushImage(d) == JXL_DEC_SUCCESS) {
-          return out;
-        }
-        break;
       case JXL_DEC_FULL_IMAGE:
         if (!jpeg.empty()) {
           jpeg.resize(jpeg.size() - JxlDecoderReleaseJPEGBuffer(d));
