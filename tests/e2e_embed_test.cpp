@@ -158,5 +158,24 @@ TEST(EmbedE2E, RefusedThreadsGiveTheSameGroups) {
   EXPECT_EQ(readFile(dir.file("out.json")), R"({"groups":[1,1,1,2,2,2,3,3,4,4]})");
 }
 
+// libde265 reads memory it never wrote on this damaged HEIC; whatever the heap held before
+// (filled with another byte in each run), the print must come out the same.
+TEST(EmbedE2E, DamagedHeicGivesTheSamePrintWhateverTheHeapHeld) {
+  TempDir dir;
+  const std::string photo = std::string(VELTO_TEST_DATA) +
+                            "/images/damaged/heic-reading-unwritten-memory.heic";
+  writeFile(dir.file("job.json"), jobText({photo}, {1}));
+  std::vector<std::string> prints;
+  for (const std::string fill : {"1", "200"}) {
+    const std::string folder = dir.file("prints-" + fill);
+    const ProgramResult r = runProgram(
+        "/usr/bin/env", {"MALLOC_PERTURB_=" + fill, kEmbed, dir.file("job.json"), folder});
+    ASSERT_EQ(r.status, 0) << r.err;
+    prints.push_back(readFile(folder + "/000000.print"));
+  }
+  EXPECT_FALSE(prints[0].empty());
+  EXPECT_EQ(prints[0], prints[1]);
+}
+
 }  // namespace
 }  // namespace velto::testing
