@@ -5,21 +5,28 @@
 #
 #   bench/run.sh [SET_DIR]      SET_DIR defaults to ../shared/bench/dev beside the checkout
 #   REPEATS=N bench/run.sh      best of N runs of every measurement (default 5)
+#   KINDS="jpeg12 dng12"        only these inputs (default: all four)
+#   PEER=0                      without the peer (its columns then read 0)
 #
-# Inputs: (a) the photos of the set's "merged" job, (b) 12-megapixel JPEGs and (c) HEICs made
-# from 24 of them with ImageMagick and heif-enc, once, cached in build/bench-cache.
+# Inputs: (a) the photos of the set's "merged" job, (b) 12-megapixel JPEGs, (c) HEICs and
+# (d) DNG camera raw files with a full-size JPEG preview, made from 24 of them with
+# ImageMagick, heif-enc and velto-make-dng, once, cached in build/bench-cache.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 set_dir=$(realpath "${1:-$root/../shared/bench/dev}")
 REPEATS=${REPEATS:-5}  # runs of each measurement; the best one counts
-"$root/tools/install-deps.sh" imagemagick libheif-examples findimagedupes time
+KINDS=${KINDS:-dev jpeg12 heic12 dng12}
+PEER=${PEER:-1}
+peer_package=()
+((PEER)) && peer_package=(findimagedupes)
+"$root/tools/install-deps.sh" imagemagick libheif-examples time "${peer_package[@]}"
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j2 --target velto-fprint velto-bench-stages >/dev/null
+cmake --build "$root/build" -j2 --target velto-fprint velto-bench-stages velto-make-dng >/dev/null
 fprint=$root/build/velto-fprint
 stages=$root/build/bench/velto-bench-stages
 cache=$root/build/bench-cache
-mkdir -p "$cache/jpeg12" "$cache/heic12"
+mkdir -p "$cache/jpeg12" "$cache/heic12" "$cache/dng12"
 
 # A job over the given photo paths, all in one time group.
 write_job() {
@@ -39,18 +46,21 @@ PY
 
 # (b), (c): 4000 x 3000 camera-sized versions, made once.
 mapfile -t sources < <(ls "$set_dir"/images/img_*.* | head -24)
-jpegs=() heics=()
+jpegs=() heics=() dngs=()
 for src in "${sources[@]}"; do
   name=$(basename "${src%.*}")
-  jpeg=$cache/jpeg12/$name.jpg heic=$cache/heic12/$name.heic
+  jpeg=$cache/jpeg12/$name.jpg heic=$cache/heic12/$name.heic dng=$cache/dng12/$name.dng
   [[ -s $jpeg ]] || convert "$src" -auto-orient -resize '4000x3000^' -gravity center \
     -extent 4000x3000 -quality 92 "$jpeg"
   # With a 320 x 240 thumbnail, as cameras store them.
-  [[ -s $heic ]] || heif-enc -q 60 -t 320 -o "$heic" "$jpeg" >/dev/null
-  jpegs+=("$jpeg") heics+=("$heic")
+  [[ -s $heic || $KINDS != *heic12* ]] || heif-enc -q 60 -t 320 -o "$heic" "$jpeg" >/dev/null
+  # 16-bit sensor data of the same 12 megapixels behind a full-size JPEG preview.
+  [[ -s $dng || $KINDS != *dng12* ]] || "$root/build/tools/velto-make-dng" "$jpeg" "$dng" --preview
+  jpegs+=("$jpeg") heics+=("$heic") dngs+=("$dng")
 done
 write_job "$cache/jpeg12.json" "${jpegs[@]}"
 write_job "$cache/heic12.json" "${heics[@]}"
+write_job "$cache/dng12.json" "${dngs[@]}"
 
 # Seconds of the best of REPEATS runs of a command, and its peak memory in MiB. The machine is
 # a shared VM whose speed wanders by 10-20 % between runs; the best run is the steadiest figure.
@@ -67,7 +77,7 @@ best_of() {
 
 printf '%-8s %6s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %7s %7s\n' input photos "photos/s" \
   "ms/photo" read decode resize network group "sum" "e2e/sum" "peer p/s" "ratio" "MiB"
-for kind in dev jpeg12 heic12; do
+for kind in $KINDS; do
   job=$cache/$kind.json
   n=$(/usr/bin/python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["photos"]))' "$job")
   read -r secs mem < <(best_of "$fprint" "$job" "$cache/out.json")
@@ -80,7 +90,8 @@ for kind in dev jpeg12 heic12; do
   done
   mapfile -t files < <(/usr/bin/python3 -c 'import json,sys; print("\n".join(json.load(open(sys.argv[1]))["photos"]))' "$job")
   # A fresh fingerprint database each time: findimagedupes skips files it already knows.
-  read -r peer_secs _ < <(best_of bash -c 'rm -f "$0" && findimagedupes -q -n -f "$0" -- "$@"' \
+  peer_secs=0
+  ((PEER)) && read -r peer_secs _ < <(best_of bash -c 'rm -f "$0" && findimagedupes -q -n -f "$0" -- "$@"' \
     "$cache/peer.db" "${files[@]}")
   /usr/bin/python3 - "$kind" "$n" "$secs" "$peer_secs" "$mem" "${ms[read]}" "${ms[decode]}" \
     "${ms[resize]}" "${ms[network]}" "${ms[grouping]}" <<'PY'
@@ -89,9 +100,9 @@ kind, n, secs, peer, mem = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), fl
 stage = [float(x) for x in sys.argv[6:11]]
 per = 1000 * secs / n
 total = sum(stage)
-pps, peer_pps = n / secs, n / peer
+pps, peer_pps = n / secs, (n / peer if peer > 0 else 0)
 print(f"{kind:<8} {n:6d} {pps:9.1f} {per:9.1f} " + " ".join(f"{x:8.2f}" for x in stage)
-      + f" {total:8.1f} {per / total:9.2f} {peer_pps:9.1f} {pps / peer_pps:7.1f} {mem:>7}")
+      + f" {total:8.1f} {per / total:9.2f} {peer_pps:9.1f} {pps / peer_pps if peer_pps else 0:7.1f} {mem:>7}")
 PY
 done
 echo "(stage columns: milliseconds per photo, each stage measured alone, best of $REPEATS; sum: their total;"

@@ -93,6 +93,14 @@ TEST(DecodeFormatsTest, AlphaBitDepthsPalettesAndLayoutsBecomeRgb) {
       {"8-bit-palette.bmp", 2, {{120, 120, 120}, {40, 40, 40}}},
       {"4-bit-index-past-colours.bmp", 2, {{40, 40, 40}, {0, 0, 0}}},
       {"1-bit-palette.bmp", 2, {{40, 40, 40}, {0, 0, 0}, {0, 0, 0}, {40, 40, 40}}},
+      // Bottom row first: a run of index 1, end of row; a literal run of 3 (one past the
+      // edge, padded), end of bitmap.
+      {"rle8-run-and-literal.bmp", 2, {{120, 120, 120}, {80, 80, 80}, {40, 40, 40}, {40, 40, 40}}},
+      // Indices 3 and 1 alternating, end of row, a move one right, a run of one 2, end of
+      // bitmap; the pixel moved over keeps index 0.
+      {"rle4-alternating-run-and-move.bmp",
+       2,
+       {{0, 0, 0}, {80, 80, 80}, {120, 120, 120}, {40, 40, 40}}},
   };
   for (const Case& c : cases) {
     const auto image = quietDecode(fixture("pixels/" + c.file));
@@ -107,7 +115,8 @@ TEST(DecodeFormatsTest, AlphaBitDepthsPalettesAndLayoutsBecomeRgb) {
   }
 }
 
-// Unsupported variants (RLE BMP, 2-bit BMP, bit fields at 24 bits), data cut short, sides
+// Unsupported variants (2-bit BMP, bit fields at 24 bits), data cut short (RLE without its
+// end code too), sides
 // beyond the pixel limit (even near 2^32, where products overflow): nothing, quietly.
 TEST(DecodeFormatsTest, RefusedFilesGiveNothing) {
   const auto files = imageFixtures("refused");

@@ -3,8 +3,9 @@
 # build and in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The format tests make their files from photos with ImageMagick, cjxl and img2webp.
 "$root/tools/install-deps.sh" libexiv2-dev exiv2 libheif-examples chromium chromium-driver dpkg-dev man-db \
-  libjpeg-turbo-progs
+  libjpeg-turbo-progs imagemagick libjxl-tools webp
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j2

@@ -8,9 +8,12 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "image/codecs/bmp_decode.h"
+#include "image/codecs/gif_decode.h"
 #include "image/codecs/heif_decode.h"
 #include "image/codecs/jpeg_decode.h"
+#include "image/codecs/jxl_decode.h"
 #include "image/codecs/png_decode.h"
+#include "image/codecs/raw_decode.h"
 #include "image/codecs/webp_tiff_decode.h"
 #include "image/image_header.h"
 #include "image/pixel_ops.h"
@@ -37,7 +40,17 @@ std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
                                   std::unique_lock<std::mutex>* large) {
   const ImageFormat format = sniffFormat(bytes);
   if (format == ImageFormat::Unknown) return std::nullopt;
-  if (format == ImageFormat::Heif) return decodeHeif(bytes, minShortSide);  // checks its size
+  // TIFF and the raw formats built on it (ORF and RW2 only change its signature) are checked
+  // to be whole first: their libraries read missing data as zeros.
+  const bool tiffLike = bytes.substr(0, 2) == "II" || bytes.substr(0, 2) == "MM";
+  if ((format == ImageFormat::Tiff || format == ImageFormat::Raw) && tiffLike &&
+      !tiffWithinFile(bytes)) {
+    return std::nullopt;
+  }
+  // These check the size their libraries read before allocating.
+  if (format == ImageFormat::Heif) return decodeHeif(bytes, minShortSide);
+  if (format == ImageFormat::Jxl) return decodeJxl(bytes, minShortSide);
+  if (format == ImageFormat::Raw) return decodeCameraRaw(bytes, minShortSide);
   const std::optional<ImageSize> declared = readDeclaredSize(bytes, format);
   if (!declared || !acceptableSize(*declared)) return std::nullopt;
   *large = largeImageLock(*declared);
@@ -52,6 +65,8 @@ std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
       return decodeTiff(bytes);
     case ImageFormat::Bmp:
       return decodeBmp(bytes);
+    case ImageFormat::Gif:
+      return decodeGif(bytes);
     default:
       return std::nullopt;
   }

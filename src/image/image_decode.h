@@ -1,10 +1,11 @@
 #pragma once
 // Turning any photo file into an upright 8-bit RGB picture of modest size for the network.
 //
-// Formats are told by content, never by file name: JPEG, PNG, still WebP, TIFF (classic,
-// first page), uncompressed BMP, and HEIF/HEIC/AVIF. Anything else gives nothing. Exif orientation
-// is applied once, wherever the format keeps it (JPEG APP1, PNG eXIf, WebP EXIF, TIFF IFD0); HEIF
-// files are turned by libheif from their own transformation boxes instead. A file cut short before
+// Formats are told by content, never by file name: JPEG, PNG, WebP, TIFF (classic, first page),
+// BMP, GIF, HEIF/HEIC/AVIF, JPEG XL and camera raw files; of animations, the first frame.
+// Anything else gives nothing. Exif orientation is applied once, wherever the format keeps it
+// (JPEG APP1, PNG eXIf, WebP EXIF, TIFF IFD0, the raw file's own tags); HEIF and JPEG XL files
+// are turned by their libraries from their own headers instead. A file cut short before
 // its end marker gives nothing rather than a picture half filled with grey, and so does a JPEG
 // whose coded data ends or breaks early though an end marker follows. Colour profiles
 // and PNG gamma are not applied.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <vector>
 
 #include "image/image_decode.h"
 #include "io/byte_reader.h"
@@ -103,6 +104,46 @@ std::optional<ImageSize> bmpSize(std::string_view bytes) {
   return ImageSize{r.s32(18), std::abs(r.s32(22))};
 }
 
+// A TIFF-like file is a camera's raw file rather than a picture when its first directory marks
+// it so: a DNG version, colour-filter or linear raw samples, a compression only raw decoders
+// know, or a reduced-size first image with the real ones in sub-directories (NEF, ARW, DNG).
+// libtiff would otherwise show the sensor data or the tiny first image.
+bool tiffHoldsCameraRaw(std::string_view bytes) {
+  const ByteReader r(bytes, /*littleEndian=*/bytes[0] == 'I');
+  if (slice(bytes, 8, 2) == "CR") return true;  // Canon CR2
+  const int64_t ifd = r.u32(4);
+  const int64_t count = r.u16(ifd);
+  if (ifd < 8 || ifd + 2 + count * 12 > r.size()) return false;
+  bool reduced = false, subIfds = false;
+  for (int64_t i = 0; i < count; ++i) {
+    const int64_t entry = ifd + 2 + i * 12;
+    const int64_t tag = r.u16(entry);
+    const int64_t value = r.u16(entry + 2) == 4 ? r.u32(entry + 8) : r.u16(entry + 8);
+    if (tag == 50706) return true;                                      // DNGVersion
+    if (tag == 262 && (value == 32803 || value == 34892)) return true;  // CFA, LinearRaw
+    if (tag == 259 && (value == 32767 || value == 32769 || value == 32770 || value == 32867 ||
+                       value == 34713 || value == 65000 || value == 65535)) {
+      return true;  // Sony, Samsung, Nikon, Kodak and Pentax raw compressions
+    }
+    if (tag == 254) reduced = (value & 1) != 0;
+    if (tag == 330) subIfds = true;
+  }
+  return reduced && subIfds;
+}
+
+bool isOtherCameraRaw(std::string_view bytes) {
+  return startsWith(bytes, "FUJIFILMCCD-RAW") ||                                          // RAF
+         startsWith(bytes, "IIRO") || startsWith(bytes, "IIRS") ||                        // ORF
+         startsWith(bytes, "MMOR") || startsWith(bytes, std::string_view("IIU\0", 4)) ||  // RW2
+         (slice(bytes, 4, 8) == "ftypcrx ");                                              // CR3
+}
+
+std::optional<ImageSize> gifSize(std::string_view bytes) {
+  const ByteReader r(bytes, /*littleEndian=*/true);
+  if (r.size() < 10) return std::nullopt;
+  return ImageSize{r.u16(6), r.u16(8)};
+}
+
 std::optional<ImageSize> tiffSize(std::string_view bytes) {
   const ByteReader r(bytes, /*littleEndian=*/bytes[0] == 'I');
   if (r.u16(2) != 42) return std::nullopt;  // BigTIFF (43) is not supported
@@ -125,7 +166,55 @@ std::optional<ImageSize> tiffSize(std::string_view bytes) {
   return ImageSize{width, height};
 }
 
+// Bytes per value of each TIFF field type: BYTE, ASCII, SHORT, LONG, RATIONAL, SBYTE,
+// UNDEFINED, SSHORT, SLONG, SRATIONAL, FLOAT, DOUBLE, IFD; 0 for unknown types.
+int64_t tiffTypeSize(int64_t type) {
+  static constexpr std::array<int64_t, 14> kSizes = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return type >= 0 && type < 14 ? kSizes[type] : 0;
+}
+
 }  // namespace
+
+bool tiffWithinFile(std::string_view bytes) {
+  const ByteReader r(bytes, /*littleEndian=*/bytes.substr(0, 1) == "I");
+  // Directories to check: the chain from the first, and sub-directories of those. Real files
+  // have a handful; the bound keeps a hostile file's loops and fan-out cheap.
+  constexpr int64_t kMaxDirectories = 16;
+  std::vector<int64_t> pending = {r.u32(4)};
+  int64_t visited = 0;
+  while (!pending.empty()) {
+    if (++visited > kMaxDirectories) return false;
+    const int64_t ifd = pending.back();
+    pending.pop_back();
+    const int64_t count = r.u16(ifd);
+    if (ifd < 8 || !r.has(ifd, 2 + count * 12 + 4)) return false;
+    // Where the strip (0) and tile (1) offsets and lengths are: {position, type, count}.
+    std::array<std::array<int64_t, 3>, 2> offsets{}, lengths{};
+    for (int64_t i = 0; i < count; ++i) {
+      const int64_t entry = ifd + 2 + i * 12;
+      const int64_t tag = r.u16(entry), type = r.u16(entry + 2), n = r.u32(entry + 4);
+      const int64_t size = tiffTypeSize(type) * n;
+      const int64_t at = size > 4 ? r.u32(entry + 8) : entry + 8;
+      if (!r.has(at, size)) return false;
+      if (type != 3 && type != 4 && type != 13) continue;
+      if (tag == 273 || tag == 324) offsets[tag == 324] = {at, type, n};
+      if (tag == 279 || tag == 325) lengths[tag == 325] = {at, type, n};
+      if (tag == 330 && n > kMaxDirectories) return false;
+      for (int64_t k = 0; tag == 330 && k < n; ++k) pending.push_back(r.u32(at + 4 * k));
+    }
+    auto value = [&](const std::array<int64_t, 3>& v, int64_t k) {
+      return v[1] == 3 ? r.u16(v[0] + 2 * k) : r.u32(v[0] + 4 * k);
+    };
+    for (int k = 0; k < 2; ++k) {
+      for (int64_t j = 0; j < offsets[k][2] && j < lengths[k][2]; ++j) {
+        if (!r.has(value(offsets[k], j), value(lengths[k], j))) return false;
+      }
+    }
+    const int64_t next = r.u32(ifd + 2 + count * 12);
+    if (next != 0) pending.push_back(next);
+  }
+  return true;
+}
 
 ImageFormat sniffFormat(std::string_view bytes) {
   if (startsWith(bytes, "\xFF\xD8\xFF")) return ImageFormat::Jpeg;
@@ -133,7 +222,14 @@ ImageFormat sniffFormat(std::string_view bytes) {
   if (startsWith(bytes, "RIFF") && slice(bytes, 8, 4) == "WEBP") return ImageFormat::Webp;
   if (startsWith(bytes, std::string_view("II*\0", 4)) ||
       startsWith(bytes, std::string_view("MM\0*", 4))) {
-    return ImageFormat::Tiff;
+    return tiffHoldsCameraRaw(bytes) ? ImageFormat::Raw : ImageFormat::Tiff;
+  }
+  if (isOtherCameraRaw(bytes)) return ImageFormat::Raw;
+  if (startsWith(bytes, "GIF87a") || startsWith(bytes, "GIF89a")) return ImageFormat::Gif;
+  // A bare JPEG XL code stream, or the container's signature box.
+  if (startsWith(bytes, "\xFF\x0A") ||
+      startsWith(bytes, std::string_view("\0\0\0\x0CJXL \r\n\x87\n", 12))) {
+    return ImageFormat::Jxl;
   }
   if (startsWith(bytes, "BM")) return ImageFormat::Bmp;
   if (bytes.size() >= 16 && isHeif(bytes)) return ImageFormat::Heif;
@@ -153,7 +249,11 @@ std::optional<ImageSize> readDeclaredSize(std::string_view bytes, ImageFormat fo
       return tiffSize(bytes);
     case ImageFormat::Bmp:
       return bmpSize(bytes);
+    case ImageFormat::Gif:
+      return gifSize(bytes);
     case ImageFormat::Heif:
+    case ImageFormat::Jxl:
+    case ImageFormat::Raw:
     case ImageFormat::Unknown:
       return std::nullopt;
   }

@@ -9,7 +9,7 @@
 
 namespace velto {
 
-enum class ImageFormat { Unknown, Jpeg, Png, Webp, Tiff, Bmp, Heif };
+enum class ImageFormat { Unknown, Jpeg, Png, Webp, Tiff, Bmp, Heif, Gif, Jxl, Raw };
 
 struct ImageSize {
   int64_t width = 0;
@@ -18,13 +18,22 @@ struct ImageSize {
 };
 
 // The format by magic bytes alone (the file name plays no part). HEIF means an ISO media file
-// whose ftyp box names a HEIF or AVIF still-image brand.
+// whose ftyp box names a HEIF or AVIF still-image brand. Raw means a camera raw file: CR3, RAF,
+// ORF, RW2 by their own signatures, and DNG, CR2, NEF, ARW, PEF and the like, which begin like
+// TIFF, by what their first directory holds (see isCameraRaw).
 ImageFormat sniffFormat(std::string_view bytes);
 
 // The size the header of an image of `format` declares: JPEG's first SOFn, PNG's IHDR, WebP's
-// VP8/VP8L/VP8X, BMP's info header, classic TIFF's first IFD. Nothing when the header is cut
-// short, malformed or of another format; HEIF is not read here (libheif does that).
+// VP8/VP8L/VP8X, BMP's info header, classic TIFF's first IFD, GIF's logical screen. Nothing when
+// the header is cut short, malformed or of another format; HEIF, JPEG XL and camera raw files
+// are not read here (their libraries report the size before allocating pixels).
 std::optional<ImageSize> readDeclaredSize(std::string_view bytes, ImageFormat format);
+
+// Whether a TIFF-structured file (TIFF, DNG, CR2, NEF, ...) is whole: every directory reached
+// from the first (by the chain and by SubIFDs, up to 16 of them) and every value, strip and
+// tile they point to lie inside the bytes. A file cut short fails, as does one whose
+// directories loop. Decoders would otherwise read the missing data as zeros or skip it.
+bool tiffWithinFile(std::string_view bytes);
 
 // Whether an image of `size` may be decoded: both sides at least 1 and at most
 // MAX_IMAGE_PIXELS pixels in all.

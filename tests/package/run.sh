@@ -38,7 +38,8 @@ check "Maintainer is set" test -n "$(field Maintainer)"
 check "Description is set" test -n "$(field Description)"
 for lib in 'libopencv-core[0-9.]+' 'libopencv-imgproc[0-9.]+' \
            'libopencv-imgcodecs[0-9.]+' 'libheif1' 'libjpeg62-turbo' 'libpng16-16' 'libtiff6' \
-           'libwebp7' 'libexiv2-27' 'libstdc\+\+6' 'libc6'; do
+           'libwebp7' 'libwebpdemux2' 'libgif7' 'libjxl0.7' 'libraw20' 'libexiv2-27' \
+           'libstdc\+\+6' 'libc6'; do
   check "Depends names $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$depends"
 done
 

@@ -8,9 +8,10 @@
 
 namespace velto {
 
-// An uncompressed BMP (BI_RGB at 1, 4, 8, 16, 24 or 32 bits, or BI_BITFIELDS at 16 or 32) as
-// 8-bit RGB, or RGBA when an alpha mask is given and not every alpha is 0 (writers that fill
-// it with zeros mean opaque). Nothing for RLE, embedded JPEG/PNG, or pixel data cut short.
+// A BMP (BI_RGB at 1, 4, 8, 16, 24 or 32 bits, BI_BITFIELDS at 16 or 32, BI_RLE8 or BI_RLE4)
+// as 8-bit RGB, or RGBA when an alpha mask is given and not every alpha is 0 (writers that
+// fill it with zeros mean opaque). Nothing for embedded JPEG/PNG, or pixel data cut short
+// (for RLE: ending before its end-of-bitmap code).
 std::optional<RawImage> decodeBmp(std::string_view bytes);
 
 }  // namespace velto

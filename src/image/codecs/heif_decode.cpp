@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "image/codecs/output_silenced.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
 #include "io/byte_reader.h"

@@ -2,12 +2,15 @@
 
 #include <tiffio.h>
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "image/exif_orientation.h"
 #include "image/image_header.h"
@@ -62,6 +65,121 @@ struct OptionsFree {
 // raster we allocate ourselves.
 constexpr tmsize_t kMaxTiffAllocation = tmsize_t{1} << 30;
 
+// Whether the first extra sample is alpha, and whether colours are premultiplied by it.
+bool extraSampleIsAlpha(TIFF* tif, bool* associated) {
+  uint16_t extraCount = 0;
+  const uint16_t* extraTypes = nullptr;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+  if (extraCount == 0 || extraTypes == nullptr) return false;
+  *associated = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
+  return extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA;
+}
+
+// Floating-point samples, which libtiff's RGBA reader refuses: 32-bit grey or RGB (plus an
+// alpha sample), in strips or tiles, interleaved or in planes. Values are taken as the same
+// encoding as integer samples scaled to 0-1 (what image editors write); they are clamped to
+// that range and kept at 16 bits.
+std::optional<RawImage> decodeFloatTiff(TIFF* tif, uint32_t width, uint32_t height) {
+  uint16_t bits = 0, samples = 0, planar = 0, photometric = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 || bits != 32) return std::nullopt;
+  const int colour = photometric == PHOTOMETRIC_RGB          ? 3
+                     : photometric == PHOTOMETRIC_MINISBLACK ? 1
+                                                             : 0;
+  if (colour == 0 || samples < colour || samples > 8) return std::nullopt;
+  bool associated = false;
+  const int channels = colour + (samples > colour && extraSampleIsAlpha(tif, &associated) ? 1 : 0);
+  const bool separate = planar == PLANARCONFIG_SEPARATE;
+  const int perPixel = separate ? 1 : samples;  // samples interleaved in one read buffer
+
+  RawImage out;
+  out.pixels.create(static_cast<int>(height), static_cast<int>(width), CV_16UC(channels));
+  out.premultiplied = associated;
+  // Copies `n` pixels of `plane` from a decoded run of floats into row y from column x.
+  auto put = [&](const float* src, int plane, uint32_t y, uint32_t x, uint32_t n) {
+    auto* dst = out.pixels.ptr<uint16_t>(static_cast<int>(y)) + int64_t{x} * channels;
+    for (uint32_t i = 0; i < n; ++i, src += perPixel, dst += channels) {
+      for (int c = 0; c < perPixel; ++c) {
+        const int channel = separate ? plane : c;
+        if (channel >= channels) continue;
+        const float v = std::clamp(src[c], 0.0f, 1.0f);  // NaN compares false: becomes 0
+        dst[channel] = static_cast<uint16_t>(std::isnan(src[c]) ? 0.0f : v * 65535.0f + 0.5f);
+      }
+    }
+  };
+  const int planes = separate ? samples : 1;
+  if (TIFFIsTiled(tif)) {
+    uint32_t tileW = 0, tileH = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileH);
+    const tmsize_t tileBytes = TIFFTileSize(tif);
+    if (tileW == 0 || tileH == 0 || tileBytes <= 0 || tileBytes > kMaxTiffAllocation ||
+        tileBytes < tmsize_t{4} * tileW * tileH * perPixel) {
+      return std::nullopt;
+    }
+    std::vector<float> tile(static_cast<size_t>(tileBytes) / 4);
+    for (int p = 0; p < planes; ++p) {
+      for (uint32_t y = 0; y < height; y += tileH) {
+        for (uint32_t x = 0; x < width; x += tileW) {
+          if (TIFFReadTile(tif, tile.data(), x, y, 0, static_cast<uint16_t>(p)) < 0) {
+            return std::nullopt;
+          }
+          for (uint32_t row = 0; row < tileH && y + row < height; ++row) {
+            put(tile.data() + int64_t{row} * tileW * perPixel, p, y + row, x,
+                std::min(tileW, width - x));
+          }
+        }
+      }
+    }
+  } else {
+    const tmsize_t lineBytes = TIFFScanlineSize(tif);
+    if (lineBytes < tmsize_t{4} * width * perPixel) return std::nullopt;
+    std::vector<float> line(static_cast<size_t>(lineBytes) / 4 + 1);
+    // Plane by plane, each from its first row: libtiff reads compressed strips onward only.
+    for (int p = 0; p < planes; ++p) {
+      for (uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tif, line.data(), y, static_cast<uint16_t>(p)) != 1)
+          return std::nullopt;
+        put(line.data(), p, y, 0, width);
+      }
+    }
+  }
+  return out;
+}
+
+struct AnimDecoderDelete {
+  void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
+};
+
+// The first frame of an animation as libwebp composes it on the canvas (whose size the caller
+// has checked from the VP8X chunk: the decoder allocates the canvas before anything else).
+std::optional<RawImage> decodeFirstFrame(std::string_view bytes) {
+  WebPAnimDecoderOptions options;
+  if (!WebPAnimDecoderOptionsInit(&options)) return std::nullopt;
+  options.color_mode = MODE_RGBA;
+  options.use_threads = 0;
+  const WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+  const std::unique_ptr<WebPAnimDecoder, AnimDecoderDelete> decoder(
+      WebPAnimDecoderNew(&data, &options));
+  WebPAnimInfo info;
+  if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.frame_count < 1 ||
+      !acceptableSize({info.canvas_width, info.canvas_height})) {
+    return std::nullopt;
+  }
+  uint8_t* canvas = nullptr;
+  int timestamp = 0;
+  if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return std::nullopt;
+  RawImage out;
+  // The canvas belongs to the decoder: copied out before it goes.
+  cv::Mat(static_cast<int>(info.canvas_height), static_cast<int>(info.canvas_width), CV_8UC4,
+          canvas)
+      .copyTo(out.pixels);
+  out.orientation = orientationInWebp(bytes);
+  return out;
+}
+
 }  // namespace
 
 std::optional<RawImage> decodeWebp(std::string_view bytes, int64_t minShortSide) {
@@ -69,9 +187,10 @@ std::optional<RawImage> decodeWebp(std::string_view bytes, int64_t minShortSide)
   WebPDecoderConfig config;
   if (!WebPInitDecoderConfig(&config) ||
       WebPGetFeatures(data, bytes.size(), &config.input) != VP8_STATUS_OK ||
-      config.input.has_animation || !acceptableSize({config.input.width, config.input.height})) {
+      !acceptableSize({config.input.width, config.input.height})) {
     return std::nullopt;
   }
+  if (config.input.has_animation) return decodeFirstFrame(bytes);
   // libwebp scales while it decodes, so no full-size picture is ever stored: by the same whole
   // factor that reduceToShortSide would apply afterwards.
   int width = config.input.width, height = config.input.height;
@@ -122,6 +241,13 @@ std::optional<RawImage> decodeTiff(std::string_view bytes) {
   }
   // libtiff only ever keeps values 1-8 here.
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+  uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+  if (sampleFormat == SAMPLEFORMAT_IEEEFP) {
+    std::optional<RawImage> floats = decodeFloatTiff(tif.get(), width, height);
+    if (floats) floats->orientation = orientation;
+    return floats;
+  }
   RawImage out;
   out.pixels.create(static_cast<int>(height), static_cast<int>(width), CV_8UC4);
   out.premultiplied = true;
@@ -134,13 +260,8 @@ std::optional<RawImage> decodeTiff(std::string_view bytes) {
   out.orientation = orientation;
   // A fourth sample is alpha only when ExtraSamples says so; libtiff hands on any other extra
   // sample as if it were alpha, but it is just data.
-  uint16_t extraCount = 0;
-  const uint16_t* extraTypes = nullptr;
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
-  const bool alpha =
-      extraCount > 0 && extraTypes != nullptr &&
-      (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
-  if (!alpha) {
+  bool associated = false;
+  if (!extraSampleIsAlpha(tif.get(), &associated)) {
     cv::Mat rgb;
     cv::cvtColor(out.pixels, rgb, cv::COLOR_RGBA2RGB);
     out.pixels = rgb;
