@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # The speed benchmark: photos per second of the whole velto-fprint process on three kinds of
-# input, the cost per photo of each stage measured alone in the same run, peak memory, and a
-# peer (findimagedupes computing its own fingerprints of the same files) side by side.
+# input, the cost per photo of each stage measured alone in the same run, and peak memory.
 #
 #   bench/run.sh [SET_DIR]      SET_DIR defaults to ../shared/bench/dev beside the checkout
 #   REPEATS=N bench/run.sh      best of N runs of every measurement (default 5)
 #   KINDS="jpeg12 dng12"        only these inputs (default: all four)
-#   PEER=0                      without the peer (its columns then read 0)
 #
 # Inputs: (a) the photos of the set's "merged" job, (b) 12-megapixel JPEGs, (c) HEICs and
 # (d) DNG camera raw files with a full-size JPEG preview, made from 24 of them with
@@ -16,10 +14,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 set_dir=$(realpath "${1:-$root/../shared/bench/dev}")
 REPEATS=${REPEATS:-5}  # runs of each measurement; the best one counts
 KINDS=${KINDS:-dev jpeg12 heic12 dng12}
-PEER=${PEER:-1}
-peer_package=()
-((PEER)) && peer_package=(findimagedupes)
-"$root/tools/install-deps.sh" imagemagick libheif-examples time "${peer_package[@]}"
+"$root/tools/install-deps.sh" imagemagick libheif-examples time
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j2 --target velto-fprint velto-bench-stages velto-make-dng >/dev/null
@@ -75,36 +70,30 @@ best_of() {
   echo "$best $((mem / 1024))"
 }
 
-printf '%-8s %6s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %7s %7s\n' input photos "photos/s" \
-  "ms/photo" read decode resize network group "sum" "e2e/sum" "peer p/s" "ratio" "MiB"
+printf '%-8s %6s %9s %9s %8s %8s %8s %8s %8s %8s %9s %7s\n' input photos "photos/s" \
+  "ms/photo" read decode resize network group "sum" "e2e/sum" "MiB"
 for kind in $KINDS; do
   job=$cache/$kind.json
   n=$(/usr/bin/python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["photos"]))' "$job")
   read -r secs mem < <(best_of "$fprint" "$job" "$cache/out.json")
-  # Each stage's best of REPEATS runs, as for the whole process and the peer.
+  # Each stage's best of REPEATS runs, as for the whole process.
   declare -A ms=()
   for ((i = 0; i < REPEATS; i++)); do
     while read -r name total per; do
       if [[ -z ${ms[$name]:-} ]] || (($(echo "$per < ${ms[$name]}" | bc -l))); then ms[$name]=$per; fi
     done < <("$stages" "$job" | grep -v -E '^(photos|setup)')
   done
-  mapfile -t files < <(/usr/bin/python3 -c 'import json,sys; print("\n".join(json.load(open(sys.argv[1]))["photos"]))' "$job")
-  # A fresh fingerprint database each time: findimagedupes skips files it already knows.
-  peer_secs=0
-  ((PEER)) && read -r peer_secs _ < <(best_of bash -c 'rm -f "$0" && findimagedupes -q -n -f "$0" -- "$@"' \
-    "$cache/peer.db" "${files[@]}")
-  /usr/bin/python3 - "$kind" "$n" "$secs" "$peer_secs" "$mem" "${ms[read]}" "${ms[decode]}" \
+  /usr/bin/python3 - "$kind" "$n" "$secs" "$mem" "${ms[read]}" "${ms[decode]}" \
     "${ms[resize]}" "${ms[network]}" "${ms[grouping]}" <<'PY'
 import sys
-kind, n, secs, peer, mem = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), sys.argv[5]
-stage = [float(x) for x in sys.argv[6:11]]
+kind, n, secs, mem = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
+stage = [float(x) for x in sys.argv[5:10]]
 per = 1000 * secs / n
 total = sum(stage)
-pps, peer_pps = n / secs, (n / peer if peer > 0 else 0)
+pps = n / secs
 print(f"{kind:<8} {n:6d} {pps:9.1f} {per:9.1f} " + " ".join(f"{x:8.2f}" for x in stage)
-      + f" {total:8.1f} {per / total:9.2f} {peer_pps:9.1f} {pps / peer_pps if peer_pps else 0:7.1f} {mem:>7}")
+      + f" {total:8.1f} {per / total:9.2f} {mem:>7}")
 PY
 done
 echo "(stage columns: milliseconds per photo, each stage measured alone, best of $REPEATS; sum: their total;"
-echo " e2e/sum: whole-process time per photo over that sum; peer: findimagedupes fingerprints;"
-echo " ratio: our photos/s over the peer's; MiB: peak resident memory of velto-fprint)"
+echo " e2e/sum: whole-process time per photo over that sum; MiB: peak resident memory of velto-fprint)"
