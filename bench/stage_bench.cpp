@@ -45,14 +45,14 @@ int main(int argc, char** argv) {
   start = Clock::now();
   for (size_t i = 0; i < photos.size(); ++i) {
     std::string err;
-    velto::readRegularFile(photos[i], velto::MAX_READ_BYTES, &files[i], &err);
+    velto::readRegularFile(photos[i], velto::kMaxReadBytes, &files[i], &err);
   }
   const double readMs = msSince(start);
 
   std::vector<cv::Mat> images(photos.size());
   start = Clock::now();
   for (size_t i = 0; i < photos.size(); ++i) {
-    auto image = velto::decodeImageBytes(files[i], velto::DECODE_MIN_SHORT_SIDE);
+    auto image = velto::decodeImageBytes(files[i], velto::kDecodeMinShortSide);
     if (image) images[i] = *image;
   }
   const double decodeMs = msSince(start);
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   }
   const double networkMs = msSince(start);
 
-  const int64_t dims = velto::PRINT_LENGTH;
+  const int64_t dims = velto::kPrintLength;
   constexpr int kRepeats = 20;
   start = Clock::now();
   for (int r = 0; r < kRepeats; ++r) velto::groupPhotos(read.job.timeGroups, vectors, dims);

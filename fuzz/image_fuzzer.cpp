@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // first calls set up library state that lives until exit; doing it here keeps the leak
   // check from taking it for a leak of the first input.
   cv::setNumThreads(0);
-  (void)velto::decodeImageBytes(std::string(), velto::DECODE_MIN_SHORT_SIDE);
+  (void)velto::decodeImageBytes(std::string(), velto::kDecodeMinShortSide);
   (void)velto::networkInput(cv::Mat(300, 400, CV_8UC3, cv::Scalar(1, 2, 3)));
   return 0;
 }
@@ -68,12 +68,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   captureOutput();
-  const std::optional<cv::Mat> image = velto::decodeImageBytes(bytes, velto::DECODE_MIN_SHORT_SIDE);
+  const std::optional<cv::Mat> image = velto::decodeImageBytes(bytes, velto::kDecodeMinShortSide);
   checkNothingPrinted();
   if (!image) return 0;
   if (image->empty() || image->type() != CV_8UC3) std::abort();
   const cv::Mat input = velto::networkInput(*image);
-  const int side = static_cast<int>(velto::NETWORK_INPUT_SIDE);
+  const int side = static_cast<int>(velto::kNetworkInputSide);
   if (input.rows != side || input.cols != side || input.type() != CV_32FC3) std::abort();
   double lo = 0;
   double hi = 0;

@@ -92,7 +92,7 @@ TEST(EmbedE2E, StoredPrintsReplayToTheSameGroups) {
   ProgramResult r = runProgram(kEmbed, {"job.json", prints}, kExamples);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  const std::string length = std::to_string(PRINT_LENGTH);
+  const std::string length = std::to_string(kPrintLength);
   EXPECT_NE(r.out.find(prints + "/000009.print\t" + length + "\tphotos/rocket_2.jpg\n"),
             std::string::npos)
       << r.out;

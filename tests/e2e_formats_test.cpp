@@ -98,7 +98,7 @@ TEST(FormatsE2E, EachFormatPrintsLikeTheJpegUpright) {
   const std::vector<std::vector<float>> prints = embed(dir, photos, &err);
   EXPECT_EQ(err, "");
   ASSERT_EQ(prints.size(), photos.size());
-  ASSERT_EQ(static_cast<int64_t>(prints[0].size()), PRINT_LENGTH);
+  ASSERT_EQ(static_cast<int64_t>(prints[0].size()), kPrintLength);
   for (size_t i = 1; i < photos.size(); ++i) {
     ASSERT_EQ(prints[i].size(), prints[0].size()) << photos[i];
     const double c = cosine(prints[0], prints[i]);

@@ -72,7 +72,7 @@ TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalWhateverThePhotosInFlight) {
   EmbeddingAnalysis one(1);
   ASSERT_EQ(one.concurrency(), 1);
   const FeaturePrints alone = extractFeaturePrints(photos, one);
-  ASSERT_EQ(alone.dims, PRINT_LENGTH);
+  ASSERT_EQ(alone.dims, kPrintLength);
   EXPECT_TRUE(alone.vectors[1].empty());
   EXPECT_EQ(alone.vectors[3], printOf(photos[3]));
   for (const int inFlight : {2, 3, 7}) {
@@ -88,15 +88,15 @@ TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalWhateverThePhotosInFlight) {
 
 TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
   const FeatureVector v = printOf(kPhotos + "/cat_1.jpg");
-  ASSERT_EQ(static_cast<int64_t>(v.size()), PRINT_LENGTH);
-  EXPECT_EQ(v.back(), PRINT_CONSTANT);
+  ASSERT_EQ(static_cast<int64_t>(v.size()), kPrintLength);
+  EXPECT_EQ(v.back(), kPrintConstant);
   double network = 0, colour = 0;
-  for (int64_t k = 0; k < POOLED_FEATURES; ++k) network += double{v[k]} * v[k];
-  for (int64_t k = POOLED_FEATURES; k + 1 < PRINT_LENGTH; ++k) colour += double{v[k]} * v[k];
+  for (int64_t k = 0; k < kPooledFeatures; ++k) network += double{v[k]} * v[k];
+  for (int64_t k = kPooledFeatures; k + 1 < kPrintLength; ++k) colour += double{v[k]} * v[k];
   EXPECT_NEAR(network + colour, 1.0, 1e-5);
   // Each component has unit length before the colour component is weighted, whatever the photo: the
   // balance of content and colour is the same for every print.
-  const double w2 = double{COLOUR_WEIGHT} * COLOUR_WEIGHT;
+  const double w2 = double{kColourWeight} * kColourWeight;
   EXPECT_NEAR(network, 1.0 / (1.0 + w2), 1e-5);
   EXPECT_NEAR(colour, w2 / (1.0 + w2), 1e-5);
 }
@@ -132,14 +132,14 @@ TEST(NetworkInputTest, AreaShrinkAgreesWithOpenCv) {
 TEST(EmbeddingPrintTest, ColourLayoutCountsEachQuadrantInItsOwnBlock) {
   // Four flat quadrants whose levels sit on both sides of the bin edges (64, 128, 192) and at
   // the ends of the range, given as the network sees them (level / 255).
-  const int side = static_cast<int>(NETWORK_INPUT_SIDE), half = side / 2;
+  const int side = static_cast<int>(kNetworkInputSide), half = side / 2;
   cv::Mat rgb8(side, side, CV_8UC3);
   rgb8(cv::Rect(0, 0, half, half)).setTo(cv::Scalar(63, 64, 255));        // bins 0 1 3
   rgb8(cv::Rect(half, 0, half, half)).setTo(cv::Scalar(64, 127, 128));    // bins 1 1 2
   rgb8(cv::Rect(0, half, half, half)).setTo(cv::Scalar(191, 192, 0));     // bins 2 3 0
   rgb8(cv::Rect(half, half, half, half)).setTo(cv::Scalar(255, 255, 0));  // bins 3 3 0
   const std::vector<float> colour = colourLayout(networkInput(rgb8));
-  ASSERT_EQ(static_cast<int64_t>(colour.size()), COLOUR_FEATURES);
+  ASSERT_EQ(static_cast<int64_t>(colour.size()), kColourFeatures);
   std::vector<float> want(colour.size(), 0.0f);
   want[0 * 64 + 0 * 16 + 1 * 4 + 3] = 0.25f;
   want[1 * 64 + 1 * 16 + 1 * 4 + 2] = 0.25f;
@@ -180,7 +180,7 @@ TEST_F(EmbeddingFilesTest, EveryFormatAndOrientationYieldsNearlyTheSamePrint) {
   for (const std::string name :
        {"cat_2.png", "cat_2.webp", "cat_2.heic", "cat_2.avif", "cat_2-orientation-6.jpg"}) {
     const FeatureVector v = printOf(photo + name);
-    ASSERT_EQ(static_cast<int64_t>(v.size()), PRINT_LENGTH) << name;
+    ASSERT_EQ(static_cast<int64_t>(v.size()), kPrintLength) << name;
     EXPECT_LT(printDistance(v, reference), otherScene / 4) << name;
   }
   // Without the tag the same pixels look clearly different: the orientation matters.

@@ -21,13 +21,13 @@ namespace velto {
 namespace {
 
 FeaturePrint floats(std::vector<float> v, size_t extraBytes = 0) {
-  FeaturePrint p{ELEMENT_FLOAT32, std::vector<unsigned char>(v.size() * 4 + extraBytes, 0xAB)};
+  FeaturePrint p{kElementFloat32, std::vector<unsigned char>(v.size() * 4 + extraBytes, 0xAB)};
   if (!v.empty()) std::memcpy(p.data.data(), v.data(), v.size() * 4);
   return p;
 }
 
 FeaturePrint doubles(std::vector<double> v, size_t extraBytes = 0) {
-  FeaturePrint p{ELEMENT_FLOAT64, std::vector<unsigned char>(v.size() * 8 + extraBytes, 0xAB)};
+  FeaturePrint p{kElementFloat64, std::vector<unsigned char>(v.size() * 8 + extraBytes, 0xAB)};
   if (!v.empty()) std::memcpy(p.data.data(), v.data(), v.size() * 8);
   return p;
 }
@@ -169,7 +169,7 @@ TEST(PrintFileTest, RoundTripAndShortFiles) {
   EXPECT_EQ(decodePrint(*print), v);
   EXPECT_FALSE(parsePrintFile("").has_value());
   EXPECT_FALSE(parsePrintFile(std::string("\x01\0\0", 3)).has_value());
-  EXPECT_EQ(parsePrintFile(std::string("\x02\0\0\0", 4))->elementType, ELEMENT_FLOAT64);
+  EXPECT_EQ(parsePrintFile(std::string("\x02\0\0\0", 4))->elementType, kElementFloat64);
   EXPECT_EQ(parsePrintFile(std::string("\xff\xff\xff\xff", 4))->elementType, 0xffffffff);
 }
 

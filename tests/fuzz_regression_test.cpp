@@ -31,7 +31,7 @@ TEST(FuzzRegressionTest, ImageFindingsDecodeQuietlyToNothingOrAValidPicture) {
   for (const std::string& path : files) {
     const std::string bytes = readFile(path);
     CapturedOutput captured;
-    const std::optional<cv::Mat> image = decodeImageBytes(bytes, DECODE_MIN_SHORT_SIDE);
+    const std::optional<cv::Mat> image = decodeImageBytes(bytes, kDecodeMinShortSide);
     EXPECT_EQ(captured.text(), "") << path;
     if (!image) continue;
     EXPECT_EQ(image->type(), CV_8UC3) << path;
@@ -67,8 +67,8 @@ TEST(FuzzRegressionTest, DeclaredSidesNearTwoToThe32AreRefusedWithoutOverflow) {
   EXPECT_FALSE(acceptableSize({kSide, 1}));
   EXPECT_FALSE(acceptableSize({1, kSide}));
   EXPECT_FALSE(acceptableSize({0xE0E0E0E0, 0xE0E0E0E0}));
-  EXPECT_TRUE(acceptableSize({MAX_IMAGE_PIXELS, 1}));
-  EXPECT_FALSE(acceptableSize({MAX_IMAGE_PIXELS + 1, 1}));
+  EXPECT_TRUE(acceptableSize({kMaxImagePixels, 1}));
+  EXPECT_FALSE(acceptableSize({kMaxImagePixels + 1, 1}));
   EXPECT_TRUE(acceptableSize({16384, 16384}));
   EXPECT_FALSE(acceptableSize({16384, 16385}));
 }

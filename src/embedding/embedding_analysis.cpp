@@ -10,7 +10,7 @@
 namespace velto {
 
 cv::Mat networkInput(const cv::Mat& rgb8) {
-  const cv::Size side(static_cast<int>(NETWORK_INPUT_SIDE), static_cast<int>(NETWORK_INPUT_SIDE));
+  const cv::Size side(static_cast<int>(kNetworkInputSide), static_cast<int>(kNetworkInputSide));
   cv::Mat scaled;
   if (rgb8.size() == side) {
     scaled = rgb8;
@@ -31,7 +31,7 @@ cv::Mat networkInput(const cv::Mat& rgb8) {
 }
 
 std::optional<std::vector<float>> EmbeddingAnalysis::pooledFeatures(const std::string& path) {
-  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  const std::optional<cv::Mat> image = decodeImage(path, kDecodeMinShortSide);
   if (!image) return std::nullopt;
   std::vector<float> pooled = network_.pooledFeatures(networkInput(*image));
   if (pooled.empty()) return std::nullopt;
@@ -39,7 +39,7 @@ std::optional<std::vector<float>> EmbeddingAnalysis::pooledFeatures(const std::s
 }
 
 std::optional<std::vector<float>> EmbeddingAnalysis::colourFeatures(const std::string& path) {
-  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  const std::optional<cv::Mat> image = decodeImage(path, kDecodeMinShortSide);
   if (!image) return std::nullopt;
   std::vector<float> colour = colourLayout(networkInput(*image));
   if (colour.empty()) return std::nullopt;
@@ -47,7 +47,7 @@ std::optional<std::vector<float>> EmbeddingAnalysis::colourFeatures(const std::s
 }
 
 std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& path) {
-  const std::optional<cv::Mat> image = decodeImage(path, DECODE_MIN_SHORT_SIDE);
+  const std::optional<cv::Mat> image = decodeImage(path, kDecodeMinShortSide);
   if (!image) return std::nullopt;
   const cv::Mat input = networkInput(*image);
   const std::vector<float> pooled = network_.pooledFeatures(input);
@@ -55,7 +55,7 @@ std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& p
   if (pooled.empty() || colour.empty()) return std::nullopt;
   const FeatureVector v = printFromFeatures(pooled, colour);
   FeaturePrint print;
-  print.elementType = ELEMENT_FLOAT32;
+  print.elementType = kElementFloat32;
   print.data.resize(v.size() * sizeof(float));
   std::memcpy(print.data.data(), v.data(), print.data.size());
   return print;

@@ -16,11 +16,11 @@ namespace velto {
 
 // Images are decoded at a reduced scale with at least this short side before the whole frame
 // is scaled to the network's input: enough detail for area averaging, far less decoding work.
-inline constexpr int64_t DECODE_MIN_SHORT_SIDE = 256;
+inline constexpr int64_t kDecodeMinShortSide = 256;
 
 // Feature prints from the built-in network: decode (format told by content, orientation
 // applied), scale the whole frame to 224 x 224, one forward pass and the colour layout of that
-// input, then printFromFeatures. Prints are 32-bit floats (type 1) of PRINT_LENGTH elements.
+// input, then printFromFeatures. Prints are 32-bit floats (type 1) of kPrintLength elements.
 class EmbeddingAnalysis final : public ImageAnalysis {
  public:
   // `concurrency` as for EmbeddingNetwork: 0 analyses as many photos at once as there are

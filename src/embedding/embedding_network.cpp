@@ -56,7 +56,7 @@ struct EmbeddingNetwork::Impl {
 };
 
 EmbeddingNetwork::EmbeddingNetwork(int concurrency) : impl_(std::make_unique<Impl>()) {
-  const int wanted = concurrency > 0 ? concurrency : availableProcessors(PHOTOS_IN_FLIGHT_MAX);
+  const int wanted = concurrency > 0 ? concurrency : availableProcessors(kPhotosInFlightMax);
   const auto size = static_cast<size_t>(velto_model_layers_end - velto_model_layers_begin);
   try {
     impl_->net = ConvNetwork::fromLayerFile(std::string_view(velto_model_layers_begin, size));
@@ -64,8 +64,8 @@ EmbeddingNetwork::EmbeddingNetwork(int concurrency) : impl_(std::make_unique<Imp
     impl_->net.reset();
   }
   if (impl_->net &&
-      (impl_->net->inputSide() != NETWORK_INPUT_SIDE || impl_->net->inputChannels() != 3 ||
-       impl_->net->outputChannels() != POOLED_FEATURES)) {
+      (impl_->net->inputSide() != kNetworkInputSide || impl_->net->inputChannels() != 3 ||
+       impl_->net->outputChannels() != kPooledFeatures)) {
     impl_->net.reset();
   }
   if (!impl_->net) return;
@@ -88,8 +88,8 @@ bool EmbeddingNetwork::ready() const { return impl_->net.has_value(); }
 int EmbeddingNetwork::concurrency() const { return std::max(1, impl_->workspaces); }
 
 std::vector<float> EmbeddingNetwork::pooledFeatures(const cv::Mat& rgb) {
-  if (!ready() || rgb.type() != CV_32FC3 || rgb.rows != NETWORK_INPUT_SIDE ||
-      rgb.cols != NETWORK_INPUT_SIDE) {
+  if (!ready() || rgb.type() != CV_32FC3 || rgb.rows != kNetworkInputSide ||
+      rgb.cols != kNetworkInputSide) {
     return {};
   }
   const cv::Mat input = rgb.isContinuous() ? rgb : rgb.clone();

@@ -12,17 +12,17 @@ class Mat;
 
 namespace velto {
 
-inline constexpr int64_t NETWORK_INPUT_SIDE = 224;
-inline constexpr int64_t POOLED_FEATURES = 160;
+inline constexpr int64_t kNetworkInputSide = 224;
+inline constexpr int64_t kPooledFeatures = 160;
 // Photos analysed at once at most, one per thread, whatever the number of processors: each
 // holds its decoded pixels and about 15 MB of activations.
-inline constexpr int PHOTOS_IN_FLIGHT_MAX = 8;
+inline constexpr int kPhotosInFlightMax = 8;
 
 class EmbeddingNetwork {
  public:
   // Loads the built-in network once; a run keeps one instance for all its photos. Up to
   // `concurrency` threads may call pooledFeatures at once (0: the processors this process may
-  // use, at most PHOTOS_IN_FLIGHT_MAX), each pass running whole on its caller's thread; the
+  // use, at most kPhotosInFlightMax), each pass running whole on its caller's thread; the
   // result does not depend on which pass runs where.
   explicit EmbeddingNetwork(int concurrency = 0);
   ~EmbeddingNetwork();
@@ -35,8 +35,8 @@ class EmbeddingNetwork {
   // How many calls of pooledFeatures run at once; more wait for a free workspace.
   int concurrency() const;
 
-  // The POOLED_FEATURES averaged activations for `rgb`, a CV_32FC3 image of
-  // NETWORK_INPUT_SIDE squared pixels, RGB order, values in [0, 1]. Empty on failure. Safe to
+  // The kPooledFeatures averaged activations for `rgb`, a CV_32FC3 image of
+  // kNetworkInputSide squared pixels, RGB order, values in [0, 1]. Empty on failure. Safe to
   // call from several threads.
   std::vector<float> pooledFeatures(const cv::Mat& rgb);
 

@@ -5,7 +5,7 @@
 
 namespace velto {
 
-const float REFERENCE_MEAN[160] = {
+const float kReferenceMean[160] = {
     0.707158685f,  -0.323687077f,   0.186795026f,   1.96344924f,    -0.635943055f,   1.07638216f,
     -0.585976005f, -0.807127237f,   0.0523526222f,  -0.220059574f,  -1.08003211f,    -0.299348354f,
     -0.346803188f, -0.152084112f,   -0.685145378f,  -0.980396688f,  0.00179375103f,  -0.607021093f,
@@ -35,7 +35,7 @@ const float REFERENCE_MEAN[160] = {
     0.283989936f,  -1.29853415f,    0.28884843f,    -1.17918801f,
 };
 
-const float REFERENCE_COLOUR_MEAN[256] = {
+const float kReferenceColourMean[256] = {
     0.154990524f,
     0.0345879644f,
     0.00298969029f,

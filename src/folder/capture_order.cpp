@@ -7,7 +7,7 @@
 namespace velto {
 namespace {
 
-constexpr int64_t NANOS_PER_SECOND = 1000000000;
+constexpr int64_t kNanosPerSecond = 1000000000;
 
 struct Instant {
   int64_t seconds = 0;
@@ -34,8 +34,8 @@ void orderByCaptureTime(std::vector<FolderPhoto>* photos, double gapSeconds) {
   // The gap as whole seconds and nanoseconds, so that the comparison is exact at any date.
   const double whole = std::floor(gapSeconds);
   Instant gap{static_cast<int64_t>(whole),
-              static_cast<int64_t>(std::llround((gapSeconds - whole) * NANOS_PER_SECOND))};
-  if (gap.nanoseconds == NANOS_PER_SECOND) gap = {gap.seconds + 1, 0};
+              static_cast<int64_t>(std::llround((gapSeconds - whole) * kNanosPerSecond))};
+  if (gap.nanoseconds == kNanosPerSecond) gap = {gap.seconds + 1, 0};
 
   int64_t timeGroup = 0;
   std::optional<Instant> previous;
@@ -44,7 +44,7 @@ void orderByCaptureTime(std::vector<FolderPhoto>* photos, double gapSeconds) {
     const Instant at = instantOf(*p.time, allHaveOffsets);
     if (previous) {
       Instant step{at.seconds - previous->seconds, at.nanoseconds - previous->nanoseconds};
-      if (step.nanoseconds < 0) step = {step.seconds - 1, step.nanoseconds + NANOS_PER_SECOND};
+      if (step.nanoseconds < 0) step = {step.seconds - 1, step.nanoseconds + kNanosPerSecond};
       if (std::tie(step.seconds, step.nanoseconds) > std::tie(gap.seconds, gap.nanoseconds)) {
         ++timeGroup;
       }

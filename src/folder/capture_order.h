@@ -16,7 +16,7 @@ namespace velto {
 // series wrongly split by time can never be joined again, but a time group that holds two
 // scenes is still cut where they differ; and each time-group change gives the split threshold
 // one more score between two different scenes.
-inline constexpr double DEFAULT_GAP_SECONDS = 600.0;
+inline constexpr double kDefaultGapSeconds = 600.0;
 
 struct FolderPhoto {
   std::string path;

@@ -17,7 +17,7 @@ namespace velto {
 namespace {
 
 // Enough for every signature sniffFormat knows, HEIF's list of compatible brands included.
-constexpr size_t SNIFF_BYTES = 4096;
+constexpr size_t kSniffBytes = 4096;
 
 bool endsWithXmp(const std::string& path) {
   if (path.size() < 4) return false;
@@ -97,7 +97,7 @@ class Scanner {
       out_->errors.push_back(folder_messages::couldNotRead(path, std::strerror(errno)));
       return;
     }
-    std::string head(SNIFF_BYTES, '\0');
+    std::string head(kSniffBytes, '\0');
     size_t have = 0;
     while (have < head.size()) {
       const ssize_t got = ::read(fd, head.data() + have, head.size() - have);
@@ -112,7 +112,7 @@ class Scanner {
     }
     ::close(fd);
     head.resize(have);
-    if (sniffFormat(head) != ImageFormat::Unknown) {
+    if (sniffFormat(head) != ImageFormat::kUnknown) {
       out_->photos.push_back(path);
     } else if (!endsWithXmp(path)) {
       ++out_->skipped;

@@ -23,7 +23,7 @@ namespace {
 
 struct Options {
   bool recursive = false;
-  double gapSeconds = DEFAULT_GAP_SECONDS;
+  double gapSeconds = kDefaultGapSeconds;
   bool json = false;
   std::optional<std::string> reportPath;
   bool writeSidecars = false;
@@ -177,7 +177,7 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
         ++summary.sidecarsWritten;
         if (options.dryRun) {
           const std::string keyword =
-              leaves[i] ? std::string(SERIES_ROOT) + "|" + *leaves[i] : std::string();
+              leaves[i] ? std::string(kSeriesRoot) + "|" + *leaves[i] : std::string();
           printLine(streams.err, folder_messages::wouldWriteSidecar(
                                      sidecar, outcome == SidecarOutcome::kCreated, keyword));
         }

@@ -39,33 +39,33 @@ void silenceLibrariesOnce() {
 std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
                                   std::unique_lock<std::mutex>* large) {
   const ImageFormat format = sniffFormat(bytes);
-  if (format == ImageFormat::Unknown) return std::nullopt;
+  if (format == ImageFormat::kUnknown) return std::nullopt;
   // TIFF and the raw formats built on it (ORF and RW2 only change its signature) are checked
   // to be whole first: their libraries read missing data as zeros.
   const bool tiffLike = bytes.substr(0, 2) == "II" || bytes.substr(0, 2) == "MM";
-  if ((format == ImageFormat::Tiff || format == ImageFormat::Raw) && tiffLike &&
+  if ((format == ImageFormat::kTiff || format == ImageFormat::kRaw) && tiffLike &&
       !tiffWithinFile(bytes)) {
     return std::nullopt;
   }
   // These check the size their libraries read before allocating.
-  if (format == ImageFormat::Heif) return decodeHeif(bytes, minShortSide);
-  if (format == ImageFormat::Jxl) return decodeJxl(bytes, minShortSide);
-  if (format == ImageFormat::Raw) return decodeCameraRaw(bytes, minShortSide);
+  if (format == ImageFormat::kHeif) return decodeHeif(bytes, minShortSide);
+  if (format == ImageFormat::kJxl) return decodeJxl(bytes, minShortSide);
+  if (format == ImageFormat::kRaw) return decodeCameraRaw(bytes, minShortSide);
   const std::optional<ImageSize> declared = readDeclaredSize(bytes, format);
   if (!declared || !acceptableSize(*declared)) return std::nullopt;
   *large = largeImageLock(*declared);
   switch (format) {
-    case ImageFormat::Jpeg:
+    case ImageFormat::kJpeg:
       return decodeJpeg(bytes, minShortSide);
-    case ImageFormat::Png:
+    case ImageFormat::kPng:
       return decodePng(bytes);
-    case ImageFormat::Webp:
+    case ImageFormat::kWebp:
       return decodeWebp(bytes, minShortSide);
-    case ImageFormat::Tiff:
+    case ImageFormat::kTiff:
       return decodeTiff(bytes);
-    case ImageFormat::Bmp:
+    case ImageFormat::kBmp:
       return decodeBmp(bytes);
-    case ImageFormat::Gif:
+    case ImageFormat::kGif:
       return decodeGif(bytes);
     default:
       return std::nullopt;
@@ -90,7 +90,7 @@ std::optional<cv::Mat> decodeImage(const std::string& path, int64_t minShortSide
     minShortSide = std::max<int64_t>(minShortSide, 1);
     std::string bytes;
     std::string err;
-    if (!readRegularFile(path, MAX_IMAGE_FILE_BYTES, &bytes, &err)) return std::nullopt;
+    if (!readRegularFile(path, kMaxImageFileBytes, &bytes, &err)) return std::nullopt;
     std::unique_lock<std::mutex> large;
     std::optional<RawImage> raw = decodeRaw(bytes, minShortSide, &large);
     bytes = std::string();  // free the encoded file before more pixel buffers come
@@ -104,7 +104,7 @@ std::optional<cv::Mat> decodeImageBytes(const std::string& bytes, int64_t minSho
   try {
     silenceLibrariesOnce();
     minShortSide = std::max<int64_t>(minShortSide, 1);
-    if (static_cast<int64_t>(bytes.size()) > MAX_IMAGE_FILE_BYTES) return std::nullopt;
+    if (static_cast<int64_t>(bytes.size()) > kMaxImageFileBytes) return std::nullopt;
     std::unique_lock<std::mutex> large;
     return finish(decodeRaw(bytes, minShortSide, &large), minShortSide);
   } catch (...) {

@@ -21,12 +21,12 @@ namespace velto {
 // pixel memory exists: 256 megapixels is far beyond any camera, while a decompression bomb (a
 // small file declaring 100000 x 100000 pixels) would otherwise ask for tens of gigabytes.
 // With it, one decode needs at most about 3 GiB (a 16-bit RGBA PNG at the limit).
-inline constexpr int64_t MAX_IMAGE_PIXELS = int64_t{256} << 20;
+inline constexpr int64_t kMaxImagePixels = int64_t{256} << 20;
 // A HEIF thumbnail with a short side of at least this many pixels (the network's input side)
 // stands in for the full picture, even when it falls short of the requested size.
-inline constexpr int64_t HEIF_THUMBNAIL_MIN_SHORT_SIDE = 224;
+inline constexpr int64_t kHeifThumbnailMinShortSide = 224;
 // Files larger than this, and anything but regular files, are not read at all.
-inline constexpr int64_t MAX_IMAGE_FILE_BYTES = int64_t{512} << 20;
+inline constexpr int64_t kMaxImageFileBytes = int64_t{512} << 20;
 
 // The image at `path`, upright, as 8-bit RGB (CV_8UC3, R first), decoded at a reduced scale
 // where the format allows, with a short side of at least `minShortSide` when the image has one

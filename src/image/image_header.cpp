@@ -217,44 +217,44 @@ bool tiffWithinFile(std::string_view bytes) {
 }
 
 ImageFormat sniffFormat(std::string_view bytes) {
-  if (startsWith(bytes, "\xFF\xD8\xFF")) return ImageFormat::Jpeg;
-  if (startsWith(bytes, "\x89PNG\r\n\x1A\n")) return ImageFormat::Png;
-  if (startsWith(bytes, "RIFF") && slice(bytes, 8, 4) == "WEBP") return ImageFormat::Webp;
+  if (startsWith(bytes, "\xFF\xD8\xFF")) return ImageFormat::kJpeg;
+  if (startsWith(bytes, "\x89PNG\r\n\x1A\n")) return ImageFormat::kPng;
+  if (startsWith(bytes, "RIFF") && slice(bytes, 8, 4) == "WEBP") return ImageFormat::kWebp;
   if (startsWith(bytes, std::string_view("II*\0", 4)) ||
       startsWith(bytes, std::string_view("MM\0*", 4))) {
-    return tiffHoldsCameraRaw(bytes) ? ImageFormat::Raw : ImageFormat::Tiff;
+    return tiffHoldsCameraRaw(bytes) ? ImageFormat::kRaw : ImageFormat::kTiff;
   }
-  if (isOtherCameraRaw(bytes)) return ImageFormat::Raw;
-  if (startsWith(bytes, "GIF87a") || startsWith(bytes, "GIF89a")) return ImageFormat::Gif;
+  if (isOtherCameraRaw(bytes)) return ImageFormat::kRaw;
+  if (startsWith(bytes, "GIF87a") || startsWith(bytes, "GIF89a")) return ImageFormat::kGif;
   // A bare JPEG XL code stream, or the container's signature box.
   if (startsWith(bytes, "\xFF\x0A") ||
       startsWith(bytes, std::string_view("\0\0\0\x0CJXL \r\n\x87\n", 12))) {
-    return ImageFormat::Jxl;
+    return ImageFormat::kJxl;
   }
-  if (startsWith(bytes, "BM")) return ImageFormat::Bmp;
-  if (bytes.size() >= 16 && isHeif(bytes)) return ImageFormat::Heif;
-  return ImageFormat::Unknown;
+  if (startsWith(bytes, "BM")) return ImageFormat::kBmp;
+  if (bytes.size() >= 16 && isHeif(bytes)) return ImageFormat::kHeif;
+  return ImageFormat::kUnknown;
 }
 
 std::optional<ImageSize> readDeclaredSize(std::string_view bytes, ImageFormat format) {
   if (format != sniffFormat(bytes)) return std::nullopt;
   switch (format) {
-    case ImageFormat::Jpeg:
+    case ImageFormat::kJpeg:
       return jpegSize(bytes);
-    case ImageFormat::Png:
+    case ImageFormat::kPng:
       return pngSize(bytes);
-    case ImageFormat::Webp:
+    case ImageFormat::kWebp:
       return webpSize(bytes);
-    case ImageFormat::Tiff:
+    case ImageFormat::kTiff:
       return tiffSize(bytes);
-    case ImageFormat::Bmp:
+    case ImageFormat::kBmp:
       return bmpSize(bytes);
-    case ImageFormat::Gif:
+    case ImageFormat::kGif:
       return gifSize(bytes);
-    case ImageFormat::Heif:
-    case ImageFormat::Jxl:
-    case ImageFormat::Raw:
-    case ImageFormat::Unknown:
+    case ImageFormat::kHeif:
+    case ImageFormat::kJxl:
+    case ImageFormat::kRaw:
+    case ImageFormat::kUnknown:
       return std::nullopt;
   }
   return std::nullopt;
@@ -264,13 +264,13 @@ bool acceptableSize(ImageSize size) {
   // Headers declare sides of up to 2^32 - 1, whose product overflows 64 bits; each side is
   // therefore bounded by the pixel limit first (the other side is at least 1), which keeps the
   // product below 2^56.
-  return size.width >= 1 && size.height >= 1 && size.width <= MAX_IMAGE_PIXELS &&
-         size.height <= MAX_IMAGE_PIXELS && size.width * size.height <= MAX_IMAGE_PIXELS;
+  return size.width >= 1 && size.height >= 1 && size.width <= kMaxImagePixels &&
+         size.height <= kMaxImagePixels && size.width * size.height <= kMaxImagePixels;
 }
 
 std::unique_lock<std::mutex> largeImageLock(ImageSize size) {
   static std::mutex large;
-  if (!acceptableSize(size) || size.width * size.height <= LARGE_IMAGE_PIXELS) return {};
+  if (!acceptableSize(size) || size.width * size.height <= kLargeImagePixels) return {};
   return std::unique_lock(large);
 }
 

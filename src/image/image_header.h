@@ -9,7 +9,7 @@
 
 namespace velto {
 
-enum class ImageFormat { Unknown, Jpeg, Png, Webp, Tiff, Bmp, Heif, Gif, Jxl, Raw };
+enum class ImageFormat { kUnknown, kJpeg, kPng, kWebp, kTiff, kBmp, kHeif, kGif, kJxl, kRaw };
 
 struct ImageSize {
   int64_t width = 0;
@@ -36,12 +36,12 @@ std::optional<ImageSize> readDeclaredSize(std::string_view bytes, ImageFormat fo
 bool tiffWithinFile(std::string_view bytes);
 
 // Whether an image of `size` may be decoded: both sides at least 1 and at most
-// MAX_IMAGE_PIXELS pixels in all.
+// kMaxImagePixels pixels in all.
 bool acceptableSize(ImageSize size);
 
 // Images of more pixels than this are decoded one at a time, however many photos are in
 // flight: one at the pixel limit may need about 3 GiB, a camera's photo a few hundred MB.
-inline constexpr int64_t LARGE_IMAGE_PIXELS = int64_t{64} << 20;
+inline constexpr int64_t kLargeImagePixels = int64_t{64} << 20;
 
 // To hold while an image of `size` is decoded: the one lock for large images, or none.
 std::unique_lock<std::mutex> largeImageLock(ImageSize size);

@@ -6,7 +6,9 @@
 
 namespace velto {
 
-// Points standard output and standard error at /dev/null while alive. Several threads may hold
+// Points standard output and standard error at /dev/null while alive, for libraries that print
+// and offer no way to stop them (dav1d under libheif logs corrupt data, Debian's libjxl reports
+// every decoding failure with its source line). Several threads may hold
 // one at once: the streams are redirected when the first is made and restored when the last
 // is gone.
 class OutputSilenced {

@@ -9,7 +9,7 @@ namespace velto {
 // Largest file the tool reads whole (job files and replayed prints): 256 MiB. Bigger files,
 // and anything that is not a regular file (a FIFO, /dev/zero, a folder), are refused before
 // a byte is read, so no input can make the tool hang or exhaust memory.
-inline constexpr int64_t MAX_READ_BYTES = int64_t{256} << 20;
+inline constexpr int64_t kMaxReadBytes = int64_t{256} << 20;
 
 // Reads the regular file at `path` whole into `*out`. Returns false, with the operating
 // system's reason in `*err`, when it cannot be opened (a path holding a NUL byte never can),

@@ -198,7 +198,7 @@ std::string encodeJob(const Job& job) {
 JobReadResult readJob(const std::string& path) {
   std::string bytes;
   std::string reason;
-  if (!readRegularFile(path, MAX_READ_BYTES, &bytes, &reason)) {
+  if (!readRegularFile(path, kMaxReadBytes, &bytes, &reason)) {
     JobReadResult result;
     result.fault = JobFault::kUnreadable;
     return result;

@@ -18,11 +18,11 @@ namespace {
 using Strings = std::vector<std::string>;
 
 // Sidecars hold text; anything larger is no sidecar of ours to rewrite.
-constexpr int64_t MAX_SIDECAR_BYTES = int64_t{64} << 20;
+constexpr int64_t kMaxSidecarBytes = int64_t{64} << 20;
 
-constexpr char HIERARCHY_KEY[] = "Xmp.lr.hierarchicalSubject";
-constexpr char TAGS_LIST_KEY[] = "Xmp.digiKam.TagsList";
-constexpr char SUBJECT_KEY[] = "Xmp.dc.subject";
+constexpr char kHierarchyKey[] = "Xmp.lr.hierarchicalSubject";
+constexpr char kTagsListKey[] = "Xmp.digiKam.TagsList";
+constexpr char kSubjectKey[] = "Xmp.dc.subject";
 
 Strings valuesOf(const Exiv2::XmpData& xmp, const char* key) {
   Strings values;
@@ -44,7 +44,7 @@ void setValues(Exiv2::XmpData* xmp, const char* key, Exiv2::TypeId type, const S
 // Splits `keywords` into the program's own ("Series" + separator + ...) and the rest, and
 // collects the leaves of its own.
 Strings withoutOwn(const Strings& keywords, char separator, Strings* ownLeaves) {
-  const std::string prefix = std::string(SERIES_ROOT) + separator;
+  const std::string prefix = std::string(kSeriesRoot) + separator;
   Strings kept;
   for (const std::string& k : keywords) {
     if (k.rfind(prefix, 0) == 0) {
@@ -90,9 +90,9 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
       *err = "not an XMP packet Exiv2 can read";
       return false;
     }
-    const Strings hierarchy = valuesOf(xmp, HIERARCHY_KEY);
-    const Strings tagsList = valuesOf(xmp, TAGS_LIST_KEY);
-    const Strings subject = valuesOf(xmp, SUBJECT_KEY);
+    const Strings hierarchy = valuesOf(xmp, kHierarchyKey);
+    const Strings tagsList = valuesOf(xmp, kTagsListKey);
+    const Strings subject = valuesOf(xmp, kSubjectKey);
 
     // Earlier series keywords go, and with them their leaves in dc:subject, unless another
     // hierarchical keyword that stays has the same leaf.
@@ -107,17 +107,17 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
       if (!contains(oldLeaves, s) || contains(keptLeaves, s)) newSubject.push_back(s);
     }
     if (leaf) {
-      newHierarchy.push_back(std::string(SERIES_ROOT) + "|" + *leaf);
-      newTagsList.push_back(std::string(SERIES_ROOT) + "/" + *leaf);
+      newHierarchy.push_back(std::string(kSeriesRoot) + "|" + *leaf);
+      newTagsList.push_back(std::string(kSeriesRoot) + "/" + *leaf);
       if (!contains(newSubject, *leaf)) newSubject.push_back(*leaf);
     }
     if (newHierarchy == hierarchy && newTagsList == tagsList && newSubject == subject) {
       return true;
     }
 
-    setValues(&xmp, HIERARCHY_KEY, Exiv2::xmpBag, newHierarchy);
-    setValues(&xmp, TAGS_LIST_KEY, Exiv2::xmpSeq, newTagsList);
-    setValues(&xmp, SUBJECT_KEY, Exiv2::xmpBag, newSubject);
+    setValues(&xmp, kHierarchyKey, Exiv2::xmpBag, newHierarchy);
+    setValues(&xmp, kTagsListKey, Exiv2::xmpSeq, newTagsList);
+    setValues(&xmp, kSubjectKey, Exiv2::xmpBag, newSubject);
     std::string packet;
     if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0) {
       *err = "Exiv2 could not write the XMP packet";
@@ -138,7 +138,7 @@ SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional
   struct stat st {};
   if (::lstat(sidecarPath.c_str(), &st) == 0) {
     std::string bytes;
-    if (!readRegularFile(sidecarPath, MAX_SIDECAR_BYTES, &bytes, err)) {
+    if (!readRegularFile(sidecarPath, kMaxSidecarBytes, &bytes, err)) {
       return SidecarOutcome::kFailed;
     }
     existing = std::move(bytes);

@@ -1,7 +1,7 @@
 #pragma once
 // Series keywords in XMP sidecars, the files beside a photo through which darktable, digiKam
 // and Lightroom-style managers exchange tags. Only the program's own keywords (everything under
-// SERIES_ROOT) are ever added or removed; every other property of a sidecar is kept as Exiv2's
+// kSeriesRoot) are ever added or removed; every other property of a sidecar is kept as Exiv2's
 // XMP toolkit read it.
 
 #include <optional>
@@ -12,7 +12,7 @@ namespace velto {
 // The root of the keyword hierarchy this program owns: "Series|<leaf>" in
 // lr:hierarchicalSubject, "Series/<leaf>" in digiKam:TagsList (digiKam's separator), <leaf>
 // in dc:subject.
-inline constexpr char SERIES_ROOT[] = "Series";
+inline constexpr char kSeriesRoot[] = "Series";
 
 // The sidecar both darktable and digiKam (in its default setting) read: NAME.EXT.xmp.
 std::string sidecarPathOf(const std::string& photoPath);

@@ -14,9 +14,9 @@ namespace velto {
 // Weight layouts (made by packConvWeights in conv_network.cpp):
 //   dense 3 x 3:     [kernel row][kernel column][input channel][output channel]
 //   depthwise 3 x 3: [kernel row * 3 + kernel column][channel]
-//   pointwise 1 x 1: panels of POINTWISE_PANEL output channels: [panel][input channel][16]
-// Output channels are padded with zero weights and biases to a multiple of POINTWISE_PANEL.
-inline constexpr int64_t POINTWISE_PANEL = 16;
+//   pointwise 1 x 1: panels of kPointwisePanel output channels: [panel][input channel][16]
+// Output channels are padded with zero weights and biases to a multiple of kPointwisePanel.
+inline constexpr int64_t kPointwisePanel = 16;
 
 struct ConvArgs {
   const float* in = nullptr;

@@ -13,13 +13,13 @@
 namespace velto {
 namespace {
 
-constexpr std::string_view MAGIC = "VELTONN1";
-constexpr int64_t MAX_CHANNELS = 4096;
-constexpr int64_t MAX_SIDE = 4096;
-constexpr int64_t MAX_LAYERS = 1024;
-constexpr int64_t NO_RESIDUAL = 0xFFFFFFFF;
-constexpr int64_t LAYER_FIELDS = 10;
-constexpr size_t HUGE_PAGE = size_t{2} << 20;
+constexpr std::string_view kMagic = "VELTONN1";
+constexpr int64_t kMaxChannels = 4096;
+constexpr int64_t kMaxSide = 4096;
+constexpr int64_t kMaxLayers = 1024;
+constexpr int64_t kNoResidual = 0xFFFFFFFF;
+constexpr int64_t kLayerFields = 10;
+constexpr size_t kHugePage = size_t{2} << 20;
 
 // Reads little-endian 32-bit fields and float arrays in order; any read past the end fails.
 class FieldReader {
@@ -50,7 +50,7 @@ class FieldReader {
  private:
   std::string_view bytes_;
   ByteReader reader_;
-  int64_t at_ = static_cast<int64_t>(MAGIC.size());
+  int64_t at_ = static_cast<int64_t>(kMagic.size());
 };
 
 // ONNX order (out, in, row, column) → [row][column][in][out].
@@ -72,18 +72,18 @@ std::vector<float> packDepthwise(const std::vector<float>& w, int64_t channels) 
 
 // (out, in) → panels of 16 outputs: [panel][in][16], zeros past the last output.
 std::vector<float> packPointwise(const std::vector<float>& w, int64_t out, int64_t in) {
-  const int64_t panels = (out + POINTWISE_PANEL - 1) / POINTWISE_PANEL;
-  std::vector<float> packed(static_cast<size_t>(panels * in * POINTWISE_PANEL), 0.0f);
+  const int64_t panels = (out + kPointwisePanel - 1) / kPointwisePanel;
+  std::vector<float> packed(static_cast<size_t>(panels * in * kPointwisePanel), 0.0f);
   for (int64_t o = 0; o < out; ++o)
     for (int64_t i = 0; i < in; ++i)
-      packed[((o / POINTWISE_PANEL) * in + i) * POINTWISE_PANEL + o % POINTWISE_PANEL] =
+      packed[((o / kPointwisePanel) * in + i) * kPointwisePanel + o % kPointwisePanel] =
           w[o * in + i];
   return packed;
 }
 
 bool readLayer(FieldReader& file, ConvLayer& layer, int64_t index,
                const std::vector<ConvLayer>& before, int64_t side, int64_t channels) {
-  int64_t f[LAYER_FIELDS];
+  int64_t f[kLayerFields];
   for (auto& v : f) {
     if (!file.u32(v)) return false;
   }
@@ -96,24 +96,24 @@ bool readLayer(FieldReader& file, ConvLayer& layer, int64_t index,
   layer.padLeft = f[5];
   const int64_t padBottom = f[6], padRight = f[7];
   layer.relu6 = f[8] == 1;
-  layer.residual = f[9] == NO_RESIDUAL ? -1 : f[9];
+  layer.residual = f[9] == kNoResidual ? -1 : f[9];
   layer.inHeight = index == 0 ? side : before.back().outHeight;
   layer.inWidth = index == 0 ? side : before.back().outWidth;
   const int64_t inChannels = index == 0 ? channels : before.back().outChannels;
   if (f[8] > 1 || layer.inChannels != inChannels || layer.outChannels <= 0 ||
-      layer.outChannels > MAX_CHANNELS || layer.outChannels % 8 != 0) {
+      layer.outChannels > kMaxChannels || layer.outChannels % 8 != 0) {
     return false;
   }
   if (layer.stride < 1 || layer.stride > 2 || layer.padTop > 2 || layer.padLeft > 2 ||
       padBottom > 2 || padRight > 2) {
     return false;
   }
-  const int64_t k = layer.kind == ConvKind::POINTWISE ? 1 : 3;
-  if (layer.kind == ConvKind::POINTWISE &&
+  const int64_t k = layer.kind == ConvKind::kPointwise ? 1 : 3;
+  if (layer.kind == ConvKind::kPointwise &&
       (layer.stride != 1 || layer.padTop + layer.padLeft + padBottom + padRight != 0)) {
     return false;
   }
-  if (layer.kind == ConvKind::DEPTHWISE_3X3 && layer.inChannels != layer.outChannels) return false;
+  if (layer.kind == ConvKind::kDepthwise3x3 && layer.inChannels != layer.outChannels) return false;
   const int64_t spanH = layer.inHeight + layer.padTop + padBottom - k;
   const int64_t spanW = layer.inWidth + layer.padLeft + padRight - k;
   if (spanH < 0 || spanW < 0) return false;
@@ -127,23 +127,23 @@ bool readLayer(FieldReader& file, ConvLayer& layer, int64_t index,
     if (rc != layer.outChannels || rh != layer.outHeight || rw != layer.outWidth) return false;
   }
 
-  const int64_t perOutput = layer.kind == ConvKind::DEPTHWISE_3X3 ? 9 : layer.inChannels * k * k;
+  const int64_t perOutput = layer.kind == ConvKind::kDepthwise3x3 ? 9 : layer.inChannels * k * k;
   std::vector<float> w;
   if (!file.floats(w, layer.outChannels * perOutput) ||
       !file.floats(layer.bias, layer.outChannels)) {
     return false;
   }
   switch (layer.kind) {
-    case ConvKind::DENSE_3X3:
+    case ConvKind::kDense3x3:
       layer.weights = packDense(w, layer.outChannels, layer.inChannels);
       break;
-    case ConvKind::DEPTHWISE_3X3:
+    case ConvKind::kDepthwise3x3:
       layer.weights = packDepthwise(w, layer.outChannels);
       break;
-    case ConvKind::POINTWISE:
+    case ConvKind::kPointwise:
       layer.weights = packPointwise(w, layer.outChannels, layer.inChannels);
-      layer.bias.resize(static_cast<size_t>((layer.outChannels + POINTWISE_PANEL - 1) /
-                                            POINTWISE_PANEL * POINTWISE_PANEL),
+      layer.bias.resize(static_cast<size_t>((layer.outChannels + kPointwisePanel - 1) /
+                                            kPointwisePanel * kPointwisePanel),
                         0.0f);
       break;
   }
@@ -153,13 +153,13 @@ bool readLayer(FieldReader& file, ConvLayer& layer, int64_t index,
 }  // namespace
 
 std::optional<ConvNetwork> ConvNetwork::fromLayerFile(std::string_view bytes) {
-  if (bytes.substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
+  if (bytes.substr(0, kMagic.size()) != kMagic) return std::nullopt;
   FieldReader file(bytes);
   ConvNetwork net;
   int64_t count = 0;
   if (!file.u32(net.side_) || !file.u32(net.channels_) || !file.u32(count)) return std::nullopt;
-  if (net.side_ < 1 || net.side_ > MAX_SIDE || net.channels_ < 1 || net.channels_ > MAX_CHANNELS ||
-      count < 1 || count > MAX_LAYERS) {
+  if (net.side_ < 1 || net.side_ > kMaxSide || net.channels_ < 1 || net.channels_ > kMaxChannels ||
+      count < 1 || count > kMaxLayers) {
     return std::nullopt;
   }
   for (int64_t i = 0; i < count; ++i) {
@@ -210,8 +210,8 @@ ConvNetwork::Workspace ConvNetwork::newWorkspace() const {
     // Left uninitialised: every layer writes all of its output before anything reads it. Huge
     // pages where the system grants them: a run touches these megabytes once per photo.
     const size_t bytes =
-        (static_cast<size_t>(size) * sizeof(float) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-    void* memory = std::aligned_alloc(HUGE_PAGE, bytes);
+        (static_cast<size_t>(size) * sizeof(float) + kHugePage - 1) / kHugePage * kHugePage;
+    void* memory = std::aligned_alloc(kHugePage, bytes);
     if (memory == nullptr) throw std::bad_alloc();
     madvise(memory, bytes, MADV_HUGEPAGE);
     workspace.buffers_.emplace_back(static_cast<float*>(memory));
@@ -244,13 +244,13 @@ std::vector<float> ConvNetwork::pooledOutputs(const float* input, const ConvKern
     args.relu6 = layer.relu6;
     args.residual = layer.residual >= 0 ? tensor(layer.residual) : nullptr;
     switch (layer.kind) {
-      case ConvKind::POINTWISE:
+      case ConvKind::kPointwise:
         kernels.pointwise(args, 0, layer.outHeight * layer.outWidth);
         break;
-      case ConvKind::DENSE_3X3:
+      case ConvKind::kDense3x3:
         kernels.dense3x3(args, 0, layer.outHeight);
         break;
-      case ConvKind::DEPTHWISE_3X3:
+      case ConvKind::kDepthwise3x3:
         kernels.depthwise3x3(args, 0, layer.outHeight);
         break;
     }

@@ -13,10 +13,10 @@
 
 namespace velto {
 
-enum class ConvKind : uint32_t { DENSE_3X3 = 0, DEPTHWISE_3X3 = 1, POINTWISE = 2 };
+enum class ConvKind : uint32_t { kDense3x3 = 0, kDepthwise3x3 = 1, kPointwise = 2 };
 
 struct ConvLayer {
-  ConvKind kind = ConvKind::POINTWISE;
+  ConvKind kind = ConvKind::kPointwise;
   int64_t inChannels = 0, outChannels = 0, stride = 1;
   int64_t padTop = 0, padLeft = 0;
   int64_t inHeight = 0, inWidth = 0, outHeight = 0, outWidth = 0;

@@ -11,11 +11,11 @@ namespace velto {
 
 FeatureVector decodePrint(const FeaturePrint& print) {
   FeatureVector v;
-  if (print.elementType == ELEMENT_FLOAT32) {
+  if (print.elementType == kElementFloat32) {
     v.resize(print.data.size() / sizeof(float));
     // memcpy from an empty buffer is undefined even for zero bytes.
     if (!v.empty()) std::memcpy(v.data(), print.data.data(), v.size() * sizeof(float));
-  } else if (print.elementType == ELEMENT_FLOAT64) {
+  } else if (print.elementType == kElementFloat64) {
     const size_t count = print.data.size() / sizeof(double);
     v.resize(count);
     for (size_t k = 0; k < count; ++k) {

@@ -16,8 +16,8 @@ struct FeaturePrint {
   std::vector<unsigned char> data;
 };
 
-inline constexpr int64_t ELEMENT_FLOAT32 = 1;
-inline constexpr int64_t ELEMENT_FLOAT64 = 2;
+inline constexpr int64_t kElementFloat32 = 1;
+inline constexpr int64_t kElementFloat64 = 2;
 
 class ImageAnalysis {
  public:

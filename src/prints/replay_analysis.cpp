@@ -28,21 +28,21 @@ std::optional<FeaturePrint> parsePrintFile(const std::string& bytes) {
   FeaturePrint print;
   print.elementType = type;
   print.data.assign(raw + 4, raw + bytes.size());
-  if (type == ELEMENT_FLOAT32) fromLittleEndian(print.data.data(), print.data.size(), 4);
-  if (type == ELEMENT_FLOAT64) fromLittleEndian(print.data.data(), print.data.size(), 8);
+  if (type == kElementFloat32) fromLittleEndian(print.data.data(), print.data.size(), 4);
+  if (type == kElementFloat64) fromLittleEndian(print.data.data(), print.data.size(), 8);
   return print;
 }
 
 std::optional<FeaturePrint> ReplayAnalysis::featurePrint(const std::string& path) {
   std::string bytes;
   std::string reason;
-  if (!readRegularFile(path, MAX_READ_BYTES, &bytes, &reason)) return std::nullopt;
+  if (!readRegularFile(path, kMaxReadBytes, &bytes, &reason)) return std::nullopt;
   return parsePrintFile(bytes);
 }
 
 std::string printFileBytes(const std::vector<float>& v) {
   std::string out(4 + v.size() * 4, '\0');
-  out[0] = static_cast<char>(ELEMENT_FLOAT32);
+  out[0] = static_cast<char>(kElementFloat32);
   for (size_t k = 0; k < v.size(); ++k) {
     const auto bits = std::bit_cast<uint32_t>(v[k]);
     for (size_t b = 0; b < 4; ++b) out[4 + k * 4 + b] = static_cast<char>(bits >> (8 * b));

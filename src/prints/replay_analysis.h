@@ -8,7 +8,7 @@ namespace velto {
 // Prints recorded in files instead of computed from images. A print file holds the element
 // type as a little-endian unsigned 32-bit integer, then the print's data: little-endian 32-bit
 // floats (type 1) or 64-bit floats (type 2). A path that cannot be read as a regular file
-// (limit MAX_READ_BYTES) or a file shorter than 4 bytes gives no print.
+// (limit kMaxReadBytes) or a file shorter than 4 bytes gives no print.
 class ReplayAnalysis final : public ImageAnalysis {
  public:
   std::optional<FeaturePrint> featurePrint(const std::string& path) override;

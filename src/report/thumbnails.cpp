@@ -21,8 +21,8 @@ std::optional<Thumbnail> thumbnailOf(const cv::Mat& rgb8) {
   if (rgb8.empty() || rgb8.type() != CV_8UC3) return std::nullopt;
   const int64_t longSide = std::max(rgb8.cols, rgb8.rows);
   cv::Mat small = rgb8;
-  if (longSide > THUMBNAIL_LONG_SIDE) {
-    const double scale = static_cast<double>(THUMBNAIL_LONG_SIDE) / static_cast<double>(longSide);
+  if (longSide > kThumbnailLongSide) {
+    const double scale = static_cast<double>(kThumbnailLongSide) / static_cast<double>(longSide);
     const auto side = [&](int pixels) {
       return std::max(1, static_cast<int>(std::lround(pixels * scale)));
     };
@@ -46,9 +46,9 @@ std::optional<Thumbnail> thumbnailOf(const cv::Mat& rgb8) {
 }
 
 std::optional<Thumbnail> makeThumbnail(const std::string& path) {
-  // A short side of THUMBNAIL_LONG_SIDE guarantees a long side at least as large, so the last
+  // A short side of kThumbnailLongSide guarantees a long side at least as large, so the last
   // step only ever shrinks; the decoder does the bulk of it at reduced scale.
-  const std::optional<cv::Mat> image = decodeImage(path, THUMBNAIL_LONG_SIDE);
+  const std::optional<cv::Mat> image = decodeImage(path, kThumbnailLongSide);
   if (!image) return std::nullopt;
   return thumbnailOf(*image);
 }

@@ -9,7 +9,7 @@
 namespace velto {
 
 // Long side of a thumbnail in pixels; smaller pictures keep their own size.
-inline constexpr int64_t THUMBNAIL_LONG_SIDE = 160;
+inline constexpr int64_t kThumbnailLongSide = 160;
 
 struct Thumbnail {
   std::string jpeg;  // a complete JPEG file
@@ -17,7 +17,7 @@ struct Thumbnail {
   int64_t height = 0;
 };
 
-// The upright 8-bit RGB picture `rgb8` shrunk by area averaging to THUMBNAIL_LONG_SIDE on its
+// The upright 8-bit RGB picture `rgb8` shrunk by area averaging to kThumbnailLongSide on its
 // long side and encoded as JPEG; nothing for an empty picture or when encoding fails.
 std::optional<Thumbnail> thumbnailOf(const cv::Mat& rgb8);
 

@@ -3,7 +3,7 @@
 // (tools/quality/study.py):
 //   outdir/ok.u8             one byte per photo, 1 when it decoded
 //   outdir/input.u8          the network input as the program makes it, 224 x 224 RGB levels
-//   outdir/pooled_V.f32      the pooled activations (POOLED_FEATURES floats a photo) when the
+//   outdir/pooled_V.f32      the pooled activations (kPooledFeatures floats a photo) when the
 //                            network sees the input after photometric variant V
 //   outdir/input_V.u8        that input, rounded back to levels (for colour layouts of it)
 // Variant "product" is exactly what velto-fprint feeds its network; the others are candidates:
@@ -198,10 +198,10 @@ int main(int argc, char** argv) {
   }
   if (!ok || !raw) return 1;
   velto::EmbeddingNetwork network;
-  const int side = static_cast<int>(velto::NETWORK_INPUT_SIDE);
+  const int side = static_cast<int>(velto::kNetworkInputSide);
   for (std::string path; std::getline(list, path);) {
     if (path.empty()) continue;
-    const auto image = velto::decodeImage(path, velto::DECODE_MIN_SHORT_SIDE);
+    const auto image = velto::decodeImage(path, velto::kDecodeMinShortSide);
     const cv::Mat input =
         image ? velto::networkInput(*image) : cv::Mat(side, side, CV_32FC3, cv::Scalar(0, 0, 0));
     const uint8_t flag = image ? 1 : 0;
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
     for (const auto& name : names) {
       const cv::Mat v = all.at(name)(input);
       std::vector<float> pooled = image ? network.pooledFeatures(v) : std::vector<float>{};
-      pooled.resize(velto::POOLED_FEATURES, std::nanf(""));
+      pooled.resize(velto::kPooledFeatures, std::nanf(""));
       std::fwrite(pooled.data(), sizeof(float), pooled.size(), pooledOut[name]);
       writeLevels(inputOut[name], v);
     }

@@ -1,6 +1,6 @@
 // velto-fprint-refmean <list.txt>: the means over the photos listed (one path a line) of both
-// components of the print, written as the C++ source of REFERENCE_MEAN (pooled activations) and
-// REFERENCE_COLOUR_MEAN (square roots of the colour layout) on standard output. The means are
+// components of the print, written as the C++ source of kReferenceMean (pooled activations) and
+// kReferenceColourMean (square roots of the colour layout) on standard output. The means are
 // summed in double precision in list order and rounded once, so a rerun gives the same file.
 
 #include <cmath>
@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::ifstream list(argv[1]);
-  std::vector<double> sum(velto::POOLED_FEATURES, 0.0);
-  std::vector<double> colourSum(velto::COLOUR_FEATURES, 0.0);
+  std::vector<double> sum(velto::kPooledFeatures, 0.0);
+  std::vector<double> colourSum(velto::kColourFeatures, 0.0);
   velto::EmbeddingAnalysis analysis;
   int64_t count = 0;
   for (std::string path; std::getline(list, path);) {
@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
       "// roots of the colour layout.\n"
       "#include \"embedding/embedding_recipe.h\"\n\nnamespace velto {\n\n",
       static_cast<long long>(count));
-  printArray("REFERENCE_MEAN", sum, count);
+  printArray("kReferenceMean", sum, count);
   std::printf("\n");
-  printArray("REFERENCE_COLOUR_MEAN", colourSum, count);
+  printArray("kReferenceColourMean", colourSum, count);
   std::printf("\n}  // namespace velto\n");
   return 0;
 }

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   for (std::string path; std::getline(list, path);) {
     ++line;
     if (path.empty()) continue;
-    const auto rgb = velto::decodeImage(path, velto::DECODE_MIN_SHORT_SIDE);
+    const auto rgb = velto::decodeImage(path, velto::kDecodeMinShortSide);
     if (!rgb) {
       std::fprintf(stderr, "velto-study-decoded: cannot decode %s\n", path.c_str());
       ++failed;

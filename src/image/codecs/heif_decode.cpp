@@ -10,7 +10,6 @@
 #include <set>
 #include <vector>
 
-#include "image/codecs/output_silenced.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
 #include "io/byte_reader.h"
@@ -397,7 +396,7 @@ std::optional<RawImage> decodeHeif(std::string_view bytes, int64_t minShortSide)
   // a few milliseconds where the 12-megapixel picture takes a second, so such a thumbnail is
   // taken even when it falls short of minShortSide.
   const Handle thumbnail = pickThumbnail(bytes, primary.get(), primaryId,
-                                         std::min(minShortSide, HEIF_THUMBNAIL_MIN_SHORT_SIDE));
+                                         std::min(minShortSide, kHeifThumbnailMinShortSide));
   if (thumbnail) return decodeHandle(thumbnail.get());
   const std::unique_lock large = largeImageLock(stored);
   return decodeHandle(primary.get());

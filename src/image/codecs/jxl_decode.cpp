@@ -8,7 +8,7 @@
 #include <string>
 
 #include "image/codecs/jpeg_decode.h"
-#include "image/codecs/output_silenced.h"
+#include "io/quiet_output.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
 

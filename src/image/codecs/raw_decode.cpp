@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "image/codecs/jpeg_decode.h"
-#include "image/codecs/output_silenced.h"
+#include "io/quiet_output.h"
 #include "image/image_header.h"
 
 namespace velto {
@@ -60,7 +60,7 @@ std::optional<RawImage> decodePreview(LibRaw* raw, int64_t minShortSide) {
   if (!thumb) return std::nullopt;
   if (thumb->type == LIBRAW_IMAGE_BITMAP) return fromBitmap(*thumb);
   const std::string_view jpeg(reinterpret_cast<const char*>(thumb->data), thumb->data_size);
-  const std::optional<ImageSize> size = readDeclaredSize(jpeg, ImageFormat::Jpeg);
+  const std::optional<ImageSize> size = readDeclaredSize(jpeg, ImageFormat::kJpeg);
   if (!size || !acceptableSize(*size)) return std::nullopt;
   return decodeJpeg(jpeg, minShortSide);
 }
