@@ -9,18 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "folder/photo_scan.h"
 #include "metadata/capture_time.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-}  // namespace
+using velto::bench::Clock;
+using velto::bench::msSince;
 
 int main(int argc, char** argv) {
   if (argc < 2) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "core/grouping.h"
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_network.h"
@@ -17,15 +18,8 @@
 #include "io/read_file.h"
 #include "job/job_file.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-}  // namespace
+using velto::bench::Clock;
+using velto::bench::msSince;
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -28,16 +28,6 @@ std::vector<float> readPrint(const std::string& path) {
   return v;
 }
 
-double cosine(const std::vector<float>& a, const std::vector<float>& b) {
-  double ab = 0, aa = 0, bb = 0;
-  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    ab += double{a[i]} * b[i];
-    aa += double{a[i]} * a[i];
-    bb += double{b[i]} * b[i];
-  }
-  return ab / std::sqrt(aa * bb);
-}
-
 // A HEIC whose primary image is turned 180 degrees by its irot property while its thumbnail
 // of the same stored pixels is not: the print is that of the upright photo, not of the
 // upside-down thumbnail.
@@ -53,8 +43,8 @@ TEST(EmbedE2E, HeicTurnedUnlikeItsThumbnailGetsTheUprightPrint) {
   const std::vector<float> reference = readPrint(dir.file("prints/000000.print"));
   const std::vector<float> print = readPrint(dir.file("prints/000001.print"));
   ASSERT_EQ(reference.size(), print.size());
-  EXPECT_GT(cosine(reference, print), 0.95);
-  std::printf("[ measured ] cosine to the upright print: %.3f\n", cosine(reference, print));
+  EXPECT_GT(printCosine(reference, print), 0.95);
+  std::printf("[ measured ] cosine to the upright print: %.3f\n", printCosine(reference, print));
 }
 
 TEST(EmbedE2E, ExampleJobSplitsEachTimeGroupAtTheChangeOfSubject) {

@@ -78,17 +78,6 @@ std::vector<std::vector<float>> embed(const TempDir& dir, const std::vector<std:
   return prints;
 }
 
-// Cosine of the embedding proper: the constant last element would lift every score.
-double cosine(const std::vector<float>& a, const std::vector<float>& b) {
-  double ab = 0, aa = 0, bb = 0;
-  for (size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); ++i) {
-    ab += double{a[i]} * b[i];
-    aa += double{a[i]} * a[i];
-    bb += double{b[i]} * b[i];
-  }
-  return ab / std::sqrt(aa * bb);
-}
-
 TEST(FormatsE2E, EachFormatPrintsLikeTheJpegUpright) {
   TempDir dir;
   makeFormats(dir);
@@ -101,7 +90,7 @@ TEST(FormatsE2E, EachFormatPrintsLikeTheJpegUpright) {
   ASSERT_EQ(static_cast<int64_t>(prints[0].size()), kPrintLength);
   for (size_t i = 1; i < photos.size(); ++i) {
     ASSERT_EQ(prints[i].size(), prints[0].size()) << photos[i];
-    const double c = cosine(prints[0], prints[i]);
+    const double c = printCosine(prints[0], prints[i]);
     EXPECT_GE(c, 0.95) << photos[i];
     std::printf("[ measured ] %-20s cosine %.4f\n", kFormats[i - 1].file.c_str(), c);
   }

@@ -78,7 +78,7 @@ TEST(DecodeFormatsTest, AlphaBitDepthsPalettesAndLayoutsBecomeRgb) {
       // libtiff premultiplies unassociated alpha itself; an extra sample without ExtraSamples
       // is plain data.
       {"unassociated-alpha.tif", 3, {{227, 177, 127}, {255, 255, 255}, {10, 20, 30}}},
-      {"unspecified-extra-sample.tif", 3, {{200, 100, 0}, {10, 20, 30}, {10, 20, 30}}},
+      {"extra-sample-without-meaning.tif", 3, {{200, 100, 0}, {10, 20, 30}, {10, 20, 30}}},
       {"alpha.webp", 3, {{227, 177, 127}, {255, 255, 255}, {10, 20, 30}}},
       {"rgb-16.tif", 3, {{255, 128, 0}, {1, 2, 3}, {0, 1, 101}}},
       {"24-bit-bottom-up.bmp", 2, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 11, 12}}},

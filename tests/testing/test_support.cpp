@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,16 @@ std::string jobText(const std::vector<std::string>& photos, const std::vector<lo
   job.photos = photos;
   job.timeGroups.assign(groups.begin(), groups.end());
   return encodeJob(job);
+}
+
+double printCosine(const std::vector<float>& a, const std::vector<float>& b) {
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); ++i) {
+    ab += double{a[i]} * b[i];
+    aa += double{a[i]} * a[i];
+    bb += double{b[i]} * b[i];
+  }
+  return ab / std::sqrt(aa * bb);
 }
 
 }  // namespace velto::testing

@@ -36,6 +36,10 @@ struct ProgramResult {
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workDir = "");
 
+// Cosine of two prints' embeddings proper: their constant last element, which would lift every
+// score, left out.
+double printCosine(const std::vector<float>& a, const std::vector<float>& b);
+
 // A job file text for the given photo paths and time-group numbers.
 std::string jobText(const std::vector<std::string>& photos, const std::vector<long long>& groups);
 
