@@ -3,14 +3,8 @@
 // fuzzing, and it only ever sees that fixed-size input). A decoded image must be non-empty
 // 8-bit RGB; the input must be 224 x 224 x 3 floats in [0, 1]; and nothing may be printed, not
 // even by the libraries underneath.
-#include <sanitizer/common_interface_defs.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <opencv2/core.hpp>
 #include <string>
@@ -18,44 +12,10 @@
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_network.h"
 #include "image/image_decode.h"
-
-namespace {
-
-int realStdout = -1;
-int realStderr = -1;
-int captureFd = -1;  // standard output and error point here while an input is decoded
-
-void captureOutput() {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(captureFd, 1);
-  ::dup2(captureFd, 2);
-}
-
-// Restores both streams; aborts, showing what was printed, when anything was.
-void checkNothingPrinted() {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(realStdout, 1);
-  ::dup2(realStderr, 2);
-  struct stat st {};
-  if (::fstat(captureFd, &st) != 0 || st.st_size == 0) return;
-  char text[4096];
-  const ssize_t got = ::pread(captureFd, text, sizeof text, 0);
-  std::fprintf(stderr, "decoding printed %lld bytes:\n%.*s\n", static_cast<long long>(st.st_size),
-               static_cast<int>(got > 0 ? got : 0), text);
-  std::abort();
-}
-
-}  // namespace
+#include "output_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  realStdout = ::dup(1);
-  realStderr = ::dup(2);
-  captureFd = ::memfd_create("velto-fuzz-output", MFD_CLOEXEC);
-  if (realStdout < 0 || realStderr < 0 || captureFd < 0) std::abort();
-  // Sanitizer reports must reach the real standard error even while it is captured.
-  __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(realStderr)));
+  fuzz_output::prepare();
   // One thread: findings stay reproducible, and the fuzzer shares the machine politely. The
   // first calls set up library state that lives until exit; doing it here keeps the leak
   // check from taking it for a leak of the first input.
@@ -67,9 +27,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  captureOutput();
+  fuzz_output::capture();
   const std::optional<cv::Mat> image = velto::decodeImageBytes(bytes, velto::kDecodeMinShortSide);
-  checkNothingPrinted();
+  fuzz_output::checkNothingPrinted("decoding");
   if (!image) return 0;
   if (image->empty() || image->type() != CV_8UC3) std::abort();
   const cv::Mat input = velto::networkInput(*image);

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and libFuzzer (in build-fuzz/) and runs one of them.
 #
-#   tools/fuzz.sh job|image SECONDS [extra libFuzzer options...]
+#   tools/fuzz.sh job|image|metadata SECONDS [extra libFuzzer options...]
 #
 # SECONDS 0 only builds.
 # The corpus grows in build-fuzz/corpus-TARGET, seeded from fuzz/corpus/TARGET (and, for
-# images, from the tests' image fixtures and the example photos). Findings land in
-# build-fuzz/findings-TARGET/; keep each as a regression file under fuzz/regressions/TARGET/.
+# images and metadata, from the tests' image fixtures; for images also the example photos).
+# Findings land in build-fuzz/findings-TARGET/; keep each as a regression file under
+# fuzz/regressions/TARGET/.
 # BUILD_DIR overrides the build folder, CORPUS_DIR the corpus folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-[[ $# -ge 2 && ($1 == job || $1 == image) && $2 =~ ^[0-9]+$ ]] ||
-  { echo "usage: tools/fuzz.sh job|image SECONDS [libFuzzer options...]" >&2; exit 2; }
+[[ $# -ge 2 && ($1 == job || $1 == image || $1 == metadata) && $2 =~ ^[0-9]+$ ]] ||
+  { echo "usage: tools/fuzz.sh job|image|metadata SECONDS [libFuzzer options...]" >&2; exit 2; }
 target=$1
 seconds=$2
 shift 2
@@ -42,6 +43,19 @@ case $target in
         cp -n "$f" "$corpus/$(basename "$(dirname "$f")")-$(basename "$f")"
       done
       cp -n "$root"/examples/photos/*.jpg "$corpus/"
+      touch "$corpus/.seeded"
+    fi
+    ;;
+  metadata)
+    # Photos are read whole by Exiv2; a megabyte leaves room for every fixture.
+    max_len=$((1 << 20))
+    options=(-dict="$root/fuzz/metadata.dict")
+    if [[ ! -e $corpus/.seeded ]]; then
+      # Every format's container, with and without Exif and XMP (the dated ones and the
+      # sidecar texts are in fuzz/corpus/metadata).
+      for f in "$root"/tests/data/images/*/*; do
+        cp -n "$f" "$corpus/$(basename "$(dirname "$f")")-$(basename "$f")"
+      done
       touch "$corpus/.seeded"
     fi
     ;;

@@ -24,6 +24,15 @@ constexpr char kHierarchyKey[] = "Xmp.lr.hierarchicalSubject";
 constexpr char kTagsListKey[] = "Xmp.digiKam.TagsList";
 constexpr char kSubjectKey[] = "Xmp.dc.subject";
 
+// What Exiv2 would write for a sidecar without properties, had it not written nothing (no XML
+// that any reader, Exiv2 included, accepts).
+constexpr char kEmptyPacket[] =
+    "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"XMP Core 4.4.0-Exiv2\">\n"
+    " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"/>\n"
+    "</x:xmpmeta>\n"
+    "<?xpacket end=\"w\"?>";
+
 Strings valuesOf(const Exiv2::XmpData& xmp, const char* key) {
   Strings values;
   const auto it = xmp.findKey(Exiv2::XmpKey(key));
@@ -123,6 +132,8 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
       *err = "Exiv2 could not write the XMP packet";
       return false;
     }
+    // A sidecar that held nothing but a series keyword, of a photo that left its series.
+    if (packet.empty()) packet = kEmptyPacket;
     out->changed = true;
     out->bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + withoutPadding(packet);
     return true;
