@@ -1,6 +1,6 @@
 // Every input the fuzzers ever tripped over (fuzz/regressions/), and the job fuzzer's seeds,
-// replayed in the normal test suite: decoding and job parsing must survive each one quietly
-// and give a consistent answer.
+// replayed in the normal test suite: decoding, job parsing and metadata reading must survive
+// each one quietly and give a consistent answer.
 #include <gtest/gtest.h>
 
 #include <opencv2/core.hpp>
@@ -9,6 +9,8 @@
 #include "image/image_decode.h"
 #include "image/image_header.h"
 #include "job/job_file.h"
+#include "metadata/capture_time.h"
+#include "metadata/xmp_sidecar.h"
 #include "testing/decode_checks.h"
 #include "testing/test_support.h"
 
@@ -54,6 +56,30 @@ TEST(FuzzRegressionTest, JobSeedsAndFindingsParseConsistently) {
     EXPECT_NE(r.fault, JobFault::kUnreadable) << path;
     if (r.fault == JobFault::kNone) {
       EXPECT_EQ(r.job.photos.size(), r.job.timeGroups.size()) << path;
+    }
+  }
+}
+
+// Each finding as a photo and as a sidecar: the capture time read quietly (or none), and a
+// sidecar either refused with a reason or merged into one that a second run leaves unchanged.
+TEST(FuzzRegressionTest, MetadataFindingsReadQuietlyAndMergeToAFixedPoint) {
+  const std::vector<std::string> files = filesIn(kFuzz + "/regressions/metadata");
+  ASSERT_FALSE(files.empty());
+  for (const std::string& path : files) {
+    CapturedOutput captured;
+    (void)readCaptureTime(path);
+    EXPECT_EQ(captured.text(), "") << path;
+    for (const std::optional<std::string>& leaf :
+         {std::optional<std::string>("2026-12-07 14-03 (5 photos)"), std::optional<std::string>()}) {
+      SidecarMerge first, second;
+      std::string err;
+      if (!mergeSeriesKeyword(readFile(path), leaf, &first, &err)) {
+        EXPECT_NE(err, "") << path;
+        continue;
+      }
+      if (!first.changed) continue;
+      EXPECT_TRUE(mergeSeriesKeyword(first.bytes, leaf, &second, &err)) << path << ": " << err;
+      EXPECT_FALSE(second.changed) << path;
     }
   }
 }
