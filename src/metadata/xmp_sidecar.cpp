@@ -104,13 +104,15 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
     const Strings subject = valuesOf(xmp, kSubjectKey);
 
     // Earlier series keywords go, and with them their leaves in dc:subject, unless another
-    // hierarchical keyword that stays has the same leaf.
+    // hierarchical keyword that stays has the same leaf. The new leaf stays where it is, so
+    // that a second run finds the same order.
     Strings oldLeaves;
     Strings newHierarchy = withoutOwn(hierarchy, '|', &oldLeaves);
     Strings newTagsList = withoutOwn(tagsList, '/', &oldLeaves);
     Strings keptLeaves;
     for (const std::string& k : newHierarchy) keptLeaves.push_back(leafOf(k, '|'));
     for (const std::string& k : newTagsList) keptLeaves.push_back(leafOf(k, '/'));
+    if (leaf) keptLeaves.push_back(*leaf);
     Strings newSubject;
     for (const std::string& s : subject) {
       if (!contains(oldLeaves, s) || contains(keptLeaves, s)) newSubject.push_back(s);
