@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "report_html_scan.h"
+#include "testing/measured_run.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -419,6 +420,37 @@ TEST(FolderE2E, CaptureTimesOfEveryFormat) {
                       {"a.png", "2026-12-07T10:00:01"}, {"a.webp", "2026-12-07T10:00:02"},
                       {"a.tif", "2026-12-07T10:00:03"}, {"b.heic", "2026-12-07T10:00:04"},
                       {"c.avif", "2026-12-07T10:00:05"}, {"a.jpg", "2026-12-07T10:00:06"}}));
+}
+
+// A HEIF file of 800 KB whose boxes nest 100000 deep, beside two dated photos: Exiv2 0.27 alone
+// spends minutes and gigabytes on it, holding a copy of every enclosing box. It is left undated
+// at once; the others keep their times, and the run ends as usual.
+TEST(FolderE2E, DeeplyNestedHeifBoxesAreLeftUndatedAtOnce) {
+  TempDir dir;
+  copyPhoto("cat_1.jpg", dir.file("a.jpg"));
+  copyPhoto("cat_2.jpg", dir.file("b.jpg"));
+  setCaptureTime(dir.file("a.jpg"), "2026:12:07 10:00:01");
+  setCaptureTime(dir.file("b.jpg"), "2026:12:07 10:00:02");
+  const auto header = [](size_t size, const std::string& type) {
+    return std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                       static_cast<char>(size >> 8), static_cast<char>(size)} + type;
+  };
+  std::string heif = header(24, "ftyp") + std::string("heic\0\0\0\0mif1heic", 16);
+  constexpr size_t kDepth = 100000;
+  for (size_t i = 0; i < kDepth; ++i) heif += header(8 * (kDepth - i), "ipco");
+  writeFile(dir.file("c.heic"), heif);
+
+  const MeasuredRun r = runMeasured(kFolder, {dir.path()}, 60);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_LT(r.peakRssBytes, int64_t{512} << 20);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<Row> rows = csvRows(r.out);
+  ASSERT_EQ(rows.size(), 3u) << r.out;
+  EXPECT_EQ(rows[0].captureTime, "2026-12-07T10:00:01");
+  EXPECT_EQ(rows[1].captureTime, "2026-12-07T10:00:02");
+  EXPECT_EQ(rows[2].path, dir.file("c.heic"));
+  EXPECT_EQ(rows[2].captureTime, "");
+  EXPECT_EQ(r.err.rfind("velto-fprint-folder: 3 photos (1 undated), 0 skipped", 0), 0u) << r.err;
 }
 
 }  // namespace

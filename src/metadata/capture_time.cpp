@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "metadata/bmff_nesting.h"
 #include "metadata/exiv2_setup.h"
 
 namespace velto {
@@ -232,13 +233,15 @@ std::optional<CaptureTime> readCaptureTime(const std::string& path) {
     Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
     if (image.get() == nullptr) return std::nullopt;
+    const bool isoMedia = image->imageType() == Exiv2::ImageType::bmff;
+    if (isoMedia && !bmffNestingAcceptable(path)) return std::nullopt;
     image->readMetadata();
     std::optional<CaptureTime> t = fromExif(image->exifData());
     if (t) return t;
     const Exiv2::XmpData& xmp = image->xmpData();
     const auto it = xmp.findKey(Exiv2::XmpKey("Xmp.exif.DateTimeOriginal"));
     if (it != xmp.end()) t = parseXmpCaptureTime(it->toString());
-    if (!t && image->imageType() == Exiv2::ImageType::bmff) t = heifExifCaptureTime(path);
+    if (!t && isoMedia) t = heifExifCaptureTime(path);
     return t;
   } catch (const std::exception&) {
     // Unreadable or malformed metadata: the photo is simply undated.
