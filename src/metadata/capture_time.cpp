@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exiv2/exiv2.hpp>
+#include <exiv2/webpimage.hpp>  // not among exiv2.hpp's
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -142,6 +143,18 @@ std::optional<CaptureTime> fromExif(const Exiv2::ExifData& exif) {
                               valueOf(exif, "Exif.Photo.OffsetTimeOriginal"));
 }
 
+// The formats of the photos the programs read, as Exiv2 names them; Exiv2 is kept from the
+// others, among them Canon's CRW, whose nested directories Exiv2 0.27 follows until the stack
+// overflows. (TIFF stands for DNG, NEF, ARW, PEF and the other raws built on it; ISO media for
+// HEIF, AVIF and CR3.)
+bool readableType(int type) {
+  namespace T = Exiv2::ImageType;
+  for (const int t : {T::jpeg, T::png, T::webp, T::tiff, T::cr2, T::orf, T::rw2, T::raf, T::bmff}) {
+    if (type == t) return true;
+  }
+  return false;
+}
+
 struct ContextFree {
   void operator()(heif_context* c) const { heif_context_free(c); }
 };
@@ -232,7 +245,7 @@ std::optional<CaptureTime> readCaptureTime(const std::string& path) {
     // opens the file with mode "rb" and never writes unless asked to.
     Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
-    if (image.get() == nullptr) return std::nullopt;
+    if (image.get() == nullptr || !readableType(image->imageType())) return std::nullopt;
     const bool isoMedia = image->imageType() == Exiv2::ImageType::bmff;
     if (isoMedia && !bmffNestingAcceptable(path)) return std::nullopt;
     image->readMetadata();
