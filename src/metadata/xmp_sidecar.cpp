@@ -11,6 +11,7 @@
 #include "io/atomic_write.h"
 #include "io/read_file.h"
 #include "metadata/exiv2_setup.h"
+#include "metadata/xmp_limits.h"
 
 namespace velto {
 namespace {
@@ -95,6 +96,10 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
   *out = SidecarMerge();
   try {
     Exiv2::XmpData xmp;
+    if (existing && !xmpWithinLimits(*existing)) {
+      *err = "more properties side by side than Exiv2 reads in reasonable time";
+      return false;
+    }
     if (existing && !existing->empty() && Exiv2::XmpParser::decode(xmp, *existing) != 0) {
       *err = "not an XMP packet Exiv2 can read";
       return false;
