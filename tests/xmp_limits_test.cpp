@@ -1,10 +1,16 @@
 // The check that keeps XMP with too many properties side by side from Exiv2's toolkit, at the
-// limit and one past it, for each way of putting properties side by side.
+// limit and one past it, for each way of putting properties side by side and each container
+// a photo can hold such XMP in.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "metadata/embedded_xmp.h"
 #include "metadata/xmp_limits.h"
+#include "testing/test_support.h"
 
 namespace velto {
 namespace {
@@ -71,6 +77,94 @@ TEST(XmpLimitsTest, PropertiesSideBySideUpToTheLimit) {
       {"cut short", packet(description(properties(kMax + 1))).substr(0, 300000), false},
   };
   for (const Case& c : cases) EXPECT_EQ(xmpWithinLimits(c.xml), c.accepted) << c.what;
+}
+
+std::string bigEndian32(size_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+std::string littleEndian32(size_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
+}
+
+std::string deflated(const std::string& s) {
+  uLongf size = compressBound(s.size());
+  std::string out(size, '\0');
+  EXPECT_EQ(compress(reinterpret_cast<Bytef*>(out.data()), &size,
+                     reinterpret_cast<const Bytef*>(s.data()), s.size()),
+            Z_OK);
+  out.resize(size);
+  return out;
+}
+
+// Each container with the packet in the place Exiv2 reads it from (checksums left out: the
+// check does not read them).
+std::string pngWith(const std::string& type, const std::string& data) {
+  return "\x89PNG\r\n\x1A\n" + bigEndian32(13) + "IHDR" + std::string(13, '\1') + "crc!" +
+         bigEndian32(data.size()) + type + data + "crc!" + bigEndian32(0) + "IEND" + "crc!";
+}
+
+std::string webpWith(const std::string& xmp) {
+  const std::string chunks = "VP8X" + littleEndian32(10) + std::string(10, '\0') + "XMP " +
+                             littleEndian32(xmp.size()) + xmp + (xmp.size() % 2 ? "\0" : "");
+  return "RIFF" + littleEndian32(4 + chunks.size()) + "WEBP" + chunks;
+}
+
+// A big-endian TIFF whose first directory holds the packet in the XMP tag (700).
+std::string tiffWith(const std::string& xmp) {
+  const std::string entry = std::string("\x02\xBC\0\x01", 4) + bigEndian32(xmp.size()) +
+                            bigEndian32(8 + 2 + 12 + 4);
+  return std::string("MM\0*", 4) + bigEndian32(8) + std::string("\0\x01", 2) + entry +
+         bigEndian32(0) + xmp;
+}
+
+// Properties with values of random letters and digits: text that compresses less than
+// twice, so that all of it is inflated as Exiv2 inflates it.
+std::string incompressibleProperties(int64_t n) {
+  uint64_t state = 1;
+  std::string out;
+  for (int64_t i = 0; i < n; ++i) {
+    out += "<my:p" + std::to_string(i) + ">";
+    for (int k = 0; k < 64; ++k) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      out += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"[(state >> 33) % 62];
+    }
+    out += "</my:p" + std::to_string(i) + ">";
+  }
+  return out;
+}
+
+TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
+  const std::string ok = packet(description(incompressibleProperties(kMaxXmpSiblings)));
+  const std::string tooMany = packet(description(incompressibleProperties(kMaxXmpSiblings + 1)));
+  const std::string key = std::string("XML:com.adobe.xmp") + '\0';
+  const std::string rawKey = std::string("Raw profile type xmp") + '\0';
+  const auto hex = [](const std::string& s) {
+    std::string out = "\nxmp\n" + std::to_string(s.size()) + "\n";
+    for (const unsigned char c : s) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    return out;
+  };
+  const std::vector<std::pair<const char*, std::function<std::string(const std::string&)>>> kinds = {
+      {"PNG iTXt", [&](const std::string& x) { return pngWith("iTXt", key + std::string(4, '\0') + x); }},
+      {"PNG compressed iTXt",
+       [&](const std::string& x) {
+         return pngWith("iTXt", key + std::string("\1\0\0\0", 4) + deflated(x));
+       }},
+      {"PNG tEXt", [&](const std::string& x) { return pngWith("tEXt", key + x); }},
+      {"PNG zTXt", [&](const std::string& x) { return pngWith("zTXt", key + '\0' + deflated(x)); }},
+      {"PNG raw profile", [&](const std::string& x) { return pngWith("tEXt", rawKey + hex(x)); }},
+      {"WebP", [&](const std::string& x) { return webpWith(x); }},
+      {"TIFF", [&](const std::string& x) { return tiffWith(x); }},
+  };
+  testing::TempDir dir;
+  for (const auto& [what, make] : kinds) {
+    testing::writeFile(dir.file("ok"), make(ok));
+    testing::writeFile(dir.file("too-many"), make(tooMany));
+    EXPECT_TRUE(embeddedXmpWithinLimits(dir.file("ok"))) << what;
+    EXPECT_FALSE(embeddedXmpWithinLimits(dir.file("too-many"))) << what;
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "metadata/bmff_nesting.h"
+#include "metadata/embedded_xmp.h"
 #include "metadata/exiv2_setup.h"
 
 namespace velto {
@@ -248,6 +249,7 @@ std::optional<CaptureTime> readCaptureTime(const std::string& path) {
     if (image.get() == nullptr || !readableType(image->imageType())) return std::nullopt;
     const bool isoMedia = image->imageType() == Exiv2::ImageType::bmff;
     if (isoMedia && !bmffNestingAcceptable(path)) return std::nullopt;
+    if (!embeddedXmpWithinLimits(path)) return std::nullopt;
     image->readMetadata();
     std::optional<CaptureTime> t = fromExif(image->exifData());
     if (t) return t;

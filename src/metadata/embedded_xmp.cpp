@@ -1,0 +1,193 @@
+#include "metadata/embedded_xmp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "metadata/xmp_limits.h"
+
+namespace velto {
+namespace {
+
+constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
+constexpr char kRawProfileKeyword[] = "Raw profile type xmp";  // ImageMagick's, in hex
+
+class File {
+ public:
+  explicit File(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
+  }
+  ~File() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  bool ok() const { return size_ >= 0; }
+  int64_t size() const { return size_; }
+
+  // `n` bytes at `at`, fewer at the end of the file.
+  std::string read(int64_t at, int64_t n) const {
+    if (at < 0 || at >= size_ || n <= 0) return {};
+    std::string out(static_cast<size_t>(std::min(n, size_ - at)), '\0');
+    const ssize_t got = ::pread(fd_, out.data(), out.size(), at);
+    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return out;
+  }
+
+ private:
+  int fd_;
+  int64_t size_ = -1;
+};
+
+uint64_t bigEndian(std::string_view s, size_t at, int bytes) {
+  uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
+  return v;
+}
+
+uint64_t littleEndian(std::string_view s, size_t at, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
+  return v;
+}
+
+// Inflated as Exiv2 0.27 inflates PNG text: into at most twice the compressed size, or
+// 128 KiB when that is more.
+std::string inflated(std::string_view compressed) {
+  uLongf size = static_cast<uLongf>(std::max<size_t>(2 * compressed.size(), 131072));
+  std::string out(size, '\0');
+  // A stream longer than the room is cut off, as Exiv2 would have it.
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return {};
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+  z.avail_in = static_cast<uInt>(compressed.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(size);
+  inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return out;
+}
+
+// The bytes of a raw profile: "\nxmp\n    LENGTH\n" and hexadecimal digits in lines.
+std::string fromRawProfile(std::string_view text) {
+  size_t at = 0;
+  for (int line = 0; line < 3; ++line) {
+    at = text.find('\n', at);
+    if (at == std::string_view::npos) return {};
+    ++at;
+  }
+  std::string out;
+  int high = -1;
+  for (size_t i = at; i < text.size(); ++i) {
+    const char c = text[i];
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      out += static_cast<char>(high * 16 + v);
+      high = -1;
+    }
+  }
+  return out;
+}
+
+// The XMP of a PNG text chunk (tEXt, zTXt or iTXt) with one of the XMP keywords.
+std::string pngChunkXmp(std::string_view type, std::string_view data) {
+  const size_t nul = data.find('\0');
+  if (nul == std::string_view::npos) return {};
+  const std::string_view keyword = data.substr(0, nul);
+  if (keyword == kRawProfileKeyword) {
+    std::string_view rest = data.substr(nul + 1);
+    if (type == "tEXt") return fromRawProfile(rest);
+    if (type == "zTXt") return rest.empty() ? std::string() : fromRawProfile(inflated(rest.substr(1)));
+  }
+  if (keyword != kXmpKeyword) return {};
+  std::string_view rest = data.substr(nul + 1);
+  if (type == "tEXt") return std::string(rest);
+  if (type == "zTXt") return rest.empty() ? std::string() : inflated(rest.substr(1));
+  // iTXt: compression flag and method, then language and translated keyword, each ending in NUL.
+  if (rest.size() < 2) return {};
+  const bool compressed = rest[0] != 0;
+  rest.remove_prefix(2);
+  for (int i = 0; i < 2; ++i) {
+    const size_t end = rest.find('\0');
+    if (end == std::string_view::npos) return {};
+    rest.remove_prefix(end + 1);
+  }
+  return compressed ? inflated(rest) : std::string(rest);
+}
+
+bool pngWithinLimits(const File& f) {
+  for (int64_t at = 8; at + 8 <= f.size();) {
+    const std::string header = f.read(at, 8);
+    if (header.size() < 8) return true;
+    const int64_t length = static_cast<int64_t>(bigEndian(header, 0, 4));
+    const std::string_view type = std::string_view(header).substr(4, 4);
+    if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
+      if (!xmpWithinLimits(pngChunkXmp(type, f.read(at + 8, length)))) return false;
+    }
+    if (type == "IEND") return true;
+    at += 12 + length;
+  }
+  return true;
+}
+
+bool webpWithinLimits(const File& f) {
+  for (int64_t at = 12; at + 8 <= f.size();) {
+    const std::string header = f.read(at, 8);
+    if (header.size() < 8) return true;
+    const int64_t length = static_cast<int64_t>(littleEndian(header, 4, 4));
+    if (header.substr(0, 4) == "XMP " && !xmpWithinLimits(f.read(at + 8, length))) return false;
+    at += 8 + length + (length & 1);
+  }
+  return true;
+}
+
+bool tiffWithinLimits(const File& f, bool little) {
+  const auto number = [little](std::string_view s, size_t at, int bytes) {
+    return little ? littleEndian(s, at, bytes) : bigEndian(s, at, bytes);
+  };
+  const int64_t ifd = static_cast<int64_t>(number(f.read(4, 4), 0, 4));
+  const std::string countBytes = f.read(ifd, 2);
+  if (countBytes.size() < 2) return true;
+  const int64_t count = static_cast<int64_t>(number(countBytes, 0, 2));
+  const std::string entries = f.read(ifd + 2, 12 * count);
+  for (size_t e = 0; e + 12 <= entries.size(); e += 12) {
+    if (number(entries, e, 2) != 700) continue;  // XMLPacket
+    const int64_t length = static_cast<int64_t>(number(entries, e + 4, 4));
+    const int64_t at = length <= 4 ? ifd + 2 + static_cast<int64_t>(e) + 8
+                                   : static_cast<int64_t>(number(entries, e + 8, 4));
+    if (!xmpWithinLimits(f.read(at, length))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool embeddedXmpWithinLimits(const std::string& path) {
+  const File f(path);
+  if (!f.ok()) return false;
+  const std::string head = f.read(0, 12);
+  if (head.rfind("\x89PNG\r\n\x1A\n", 0) == 0) return pngWithinLimits(f);
+  if (head.rfind("RIFF", 0) == 0 && head.size() == 12 && head.substr(8) == "WEBP") {
+    return webpWithinLimits(f);
+  }
+  // TIFF, and ORF ("IIRO", "IIRS", "MMOR") and RW2 ("IIU\0") with TIFF's layout.
+  const std::string_view order = std::string_view(head).substr(0, 2);
+  if (head.size() >= 8 && (order == "II" || order == "MM")) {
+    const bool little = order == "II";
+    return tiffWithinLimits(f, little);
+  }
+  return true;
+}
+
+}  // namespace velto

@@ -1,0 +1,17 @@
+#pragma once
+// The XMP packets inside photos whose containers let them grow without bound (PNG, WebP, TIFF
+// and the raws built on TIFF), checked before Exiv2 reads the photo: Exiv2 parses every packet
+// it finds with its XMP toolkit, whose cost grows with the square of the properties side by
+// side (see xmp_limits.h). JPEG needs no check: a segment holds at most 64 KB.
+
+#include <string>
+
+namespace velto {
+
+// Whether every XMP packet Exiv2 would parse in the photo at `path` is within
+// xmpWithinLimits: PNG's text chunks keyed "XML:com.adobe.xmp" (compressed ones inflated as
+// far as Exiv2 inflates them), WebP's "XMP " chunk, the XMP tag of a TIFF's first directory.
+// True for other files; false when the file cannot be read.
+bool embeddedXmpWithinLimits(const std::string& path);
+
+}  // namespace velto
