@@ -58,6 +58,8 @@ void probeWithExiv2(const std::string& path) {
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
     if (image.get() == nullptr) return;
     countFeature(static_cast<size_t>(image->imageType()));
+    // What readCaptureTime keeps from Exiv2 is known to cost it minutes or gigabytes.
+    if (!velto::exiv2MayRead(path, image->imageType())) return;
     image->readMetadata();
     countKeys(image->exifData(), 1);
     countKeys(image->iptcData(), 2);

@@ -239,6 +239,12 @@ std::optional<CaptureTime> parseXmpCaptureTime(const std::string& text) {
   return t;
 }
 
+bool exiv2MayRead(const std::string& path, int exiv2Type) {
+  if (!readableType(exiv2Type)) return false;
+  if (exiv2Type == Exiv2::ImageType::bmff && !bmffNestingAcceptable(path)) return false;
+  return embeddedXmpWithinLimits(path);
+}
+
 std::optional<CaptureTime> readCaptureTime(const std::string& path) {
   prepareExiv2();
   try {
@@ -246,10 +252,8 @@ std::optional<CaptureTime> readCaptureTime(const std::string& path) {
     // opens the file with mode "rb" and never writes unless asked to.
     Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
-    if (image.get() == nullptr || !readableType(image->imageType())) return std::nullopt;
+    if (image.get() == nullptr || !exiv2MayRead(path, image->imageType())) return std::nullopt;
     const bool isoMedia = image->imageType() == Exiv2::ImageType::bmff;
-    if (isoMedia && !bmffNestingAcceptable(path)) return std::nullopt;
-    if (!embeddedXmpWithinLimits(path)) return std::nullopt;
     image->readMetadata();
     std::optional<CaptureTime> t = fromExif(image->exifData());
     if (t) return t;

@@ -21,6 +21,11 @@ struct CaptureTime {
 // reading. Never throws or prints.
 std::optional<CaptureTime> readCaptureTime(const std::string& path);
 
+// Whether readCaptureTime lets Exiv2 read the file at `path`, which Exiv2 takes for an image
+// of type `exiv2Type` (an Exiv2::ImageType): only the formats of the photos the programs read,
+// and none on which Exiv2 would spend minutes or gigabytes (bmff_nesting.h, embedded_xmp.h).
+bool exiv2MayRead(const std::string& path, int exiv2Type);
+
 // The parts of the metadata readCaptureTime looks at, parsed: Exif's "YYYY:MM:DD HH:MM:SS",
 // its sub-second digits and "+HH:MM" offset (empty strings when absent). Nothing when the
 // date is blank or impossible; bad sub-seconds or offsets are left out.
