@@ -1,6 +1,4 @@
 // velto-fprint-replay: the whole algorithm driven by recorded print files.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 
@@ -10,12 +8,9 @@
 namespace velto::testing {
 namespace {
 
-const std::string kReplay = VELTO_REPLAY_BIN;
-
 class ReplayE2E : public ::testing::Test {
  protected:
   TempDir dir;
-  std::string job = dir.file("job.json");
   std::string out = dir.file("out.json");
   int next = 0;
 
@@ -28,25 +23,18 @@ class ReplayE2E : public ::testing::Test {
   std::string print(const std::vector<float>& v) { return printRaw(printFileBytes(v)); }
 
   ProgramResult run(const std::vector<std::string>& photos, const std::vector<long long>& tg) {
-    writeFile(job, jobText(photos, tg));
-    return runProgram(kReplay, {job, out});
+    return runProgram(kReplay, {writeJob(dir.file("job.json"), photos, tg), out});
   }
   std::string groups(const std::vector<std::string>& photos, const std::vector<long long>& tg) {
-    const ProgramResult r = run(photos, tg);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(run(photos, tg), kQuiet);
     return readFile(out);
   }
 };
 
-TEST_F(ReplayE2E, SixPhotoRoadCutsAtAStrongPeak) {
-  const std::string a = print({1, 0}), b = print({0, 1});
+// A strong peak is cut; a run of look-alikes stays whole.
+TEST_F(ReplayE2E, SixPhotoRoad) {
+  const std::string a = print({1, 0}), a2 = print({0.95f, 0.05f}), b = print({0, 1});
   EXPECT_EQ(groups({a, a, b, b, b, b}, {1, 1, 1, 1, 2, 2}), R"({"groups":[1,1,2,2,3,3]})");
-}
-
-TEST_F(ReplayE2E, SixPhotoRoadKeepsALookAlikeRunWhole) {
-  const std::string a = print({1, 0}), a2 = print({0.95f, 0.05f});
   EXPECT_EQ(groups({a, a, a2, a2, a, a}, {1, 1, 1, 1, 2, 2}), R"({"groups":[1,1,1,1,2,2]})");
 }
 
@@ -72,34 +60,21 @@ TEST_F(ReplayE2E, ThresholdComesFromTheTimeGroupChanges) {
             R"({"groups":[1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1]})");
 }
 
-TEST_F(ReplayE2E, NoUsablePrintFailsWithDims) {
-  // No print at all: dims stays -1.
-  ProgramResult r = run({dir.file("missing"), dir.file("missing")}, {1, 1});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "no usable feature print among 2 photos (dims=-1)\n");
-  EXPECT_FALSE(exists(out));
-  // Only the undated photo's print has the common length 4.
-  r = run({print({1, 2, 3, 4}), print({1, 2, 3, 4, 5, 6, 7, 8}), print({1, 2, 3, 4, 5, 6, 7, 8})},
-          {0, 1, 1});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "no usable feature print among 3 photos (dims=4)\n");
+TEST_F(ReplayE2E, OnlyTheUndatedPhotoHasAPrintOfTheCommonLength) {
+  const std::string longer = print({1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(run({print({1, 2, 3, 4}), longer, longer}, {0, 1, 1}),
+            failure("no usable feature print among 3 photos (dims=4)"));
   EXPECT_FALSE(exists(out));
 }
 
 TEST_F(ReplayE2E, PrintEncodings) {
-  const std::string a = print({1, 0}), b = print({0, 1});
-  // Type 2 (doubles) with the same values as `b`.
+  const std::string a = print({1, 0});
+  // Type 2 (doubles) with the values {0, 1}, and trailing bytes that fill no element.
   std::string type2("\x02\0\0\0", 4);
-  for (const double x : {0.0, 1.0}) {
-    char bytes[8];
-    std::memcpy(bytes, &x, 8);
-    type2.append(bytes, 8);
+  for (const double x : {0.0, 1.0}) type2.append(reinterpret_cast<const char*>(&x), 8);
+  for (const std::string& b : {printRaw(type2), printRaw(printFileBytes({0, 1}) + "xyz")}) {
+    EXPECT_EQ(groups({a, a, b, b}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
   }
-  const std::string b64 = printRaw(type2);
-  EXPECT_EQ(groups({a, a, b64, b64}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
-  // Trailing bytes that fill no element are ignored.
-  const std::string bTrailing = printRaw(printFileBytes({0, 1}) + "xyz");
-  EXPECT_EQ(groups({a, a, bTrailing, bTrailing}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
   // Unsupported type, zero elements, a file shorter than 4 bytes and a folder give no print;
   // the job goes on with the photos that have one.
   const std::string type7 = printRaw(std::string("\x07\0\0\0\0\0\x80\x3f", 8));
@@ -107,8 +82,8 @@ TEST_F(ReplayE2E, PrintEncodings) {
   const std::string shortFile = printRaw(std::string("\x01\0", 2));
   EXPECT_EQ(groups({type7, zero, shortFile, dir.path(), a}, {1, 1, 1, 1, 1}),
             R"({"groups":[1,1,1,1,1]})");
-  const ProgramResult r = run({type7, zero, shortFile}, {1, 1, 1});
-  EXPECT_EQ(r.err, "no usable feature print among 3 photos (dims=-1)\n");
+  EXPECT_EQ(run({type7, zero, shortFile}, {1, 1, 1}),
+            failure("no usable feature print among 3 photos (dims=-1)"));
 }
 
 }  // namespace

@@ -21,8 +21,8 @@
 namespace velto {
 namespace {
 
-const std::string kData = VELTO_TEST_DATA;
-const std::string kPhotos = VELTO_EXAMPLE_PHOTOS;
+using testing::kImages;
+using testing::kPhotos;
 
 EmbeddingAnalysis& analysis() {
   static EmbeddingAnalysis instance;
@@ -37,7 +37,7 @@ FeatureVector printOf(const std::string& path) {
 TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
   ASSERT_TRUE(analysis().ready());
   // Vectors recorded from the original framework on 224 x 224 photos (see data/net/README.md).
-  std::ifstream reference(kData + "/net/reference.txt");
+  std::ifstream reference(std::string(VELTO_TEST_DATA) + "/net/reference.txt");
   int checked = 0;
   for (std::string line; std::getline(reference, line);) {
     std::istringstream fields(line);
@@ -45,7 +45,7 @@ TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
     fields >> name;
     std::vector<double> want;
     for (double x; fields >> x;) want.push_back(x);
-    const auto got = analysis().pooledFeatures(kData + "/net/" + name);
+    const auto got = analysis().pooledFeatures(std::string(VELTO_TEST_DATA) + "/net/" + name);
     ASSERT_TRUE(got.has_value()) << name;
     ASSERT_EQ(got->size(), want.size()) << name;
     double maxRef = 0, maxDiff = 0;
@@ -63,11 +63,11 @@ TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalWhateverThePhotosInFlight) {
   // Every example photo twice over, HEICs among them (decoded with the streams silenced while
   // other threads work) and a photo without a print, analysed one at a time and with 2, 3 and 7
   // photos in flight (7 on fewer processors: the threads are descheduled at random points).
-  const std::string heic = kData + "/images/photo/cat_2.heic";
-  std::vector<std::string> photos = {heic, kPhotos + "/missing.jpg", heic};
+  const std::string heic = kImages + "photo/cat_2.heic";
+  std::vector<std::string> photos = {heic, kPhotos + "missing.jpg", heic};
   for (int round = 0; round < 2; ++round) {
     for (const std::string& name : testing::listFolder(kPhotos))
-      photos.push_back(kPhotos + "/" + name);
+      photos.push_back(kPhotos + name);
   }
   EmbeddingAnalysis one(1);
   ASSERT_EQ(one.concurrency(), 1);
@@ -87,7 +87,7 @@ TEST(EmbeddingNetworkTest, PrintsAreBitIdenticalWhateverThePhotosInFlight) {
 }
 
 TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
-  const FeatureVector v = printOf(kPhotos + "/cat_1.jpg");
+  const FeatureVector v = printOf(kPhotos + "cat_1.jpg");
   ASSERT_EQ(static_cast<int64_t>(v.size()), kPrintLength);
   EXPECT_EQ(v.back(), kPrintConstant);
   double network = 0, colour = 0;
@@ -162,10 +162,10 @@ float printDistance(const FeatureVector& a, const FeatureVector& b) {
 class EmbeddingFilesTest : public ::testing::Test {
  protected:
   testing::TempDir dir;
-  const std::string photo = kData + "/images/photo/";
-  FeatureVector reference = printOf(kPhotos + "/cat_2.jpg");
+  const std::string photo = kImages + "photo/";
+  FeatureVector reference = printOf(kPhotos + "cat_2.jpg");
   // How far apart two different scenes of the example are: the yardstick for "nearly equal".
-  float otherScene = printDistance(reference, printOf(kPhotos + "/coffee_1.jpg"));
+  float otherScene = printDistance(reference, printOf(kPhotos + "coffee_1.jpg"));
 
   FeatureVector printOfBytes(const std::string& name, const std::string& bytes) {
     testing::writeFile(dir.file(name), bytes);
@@ -190,7 +190,7 @@ TEST_F(EmbeddingFilesTest, EveryFormatAndOrientationYieldsNearlyTheSamePrint) {
 }
 
 TEST_F(EmbeddingFilesTest, BrokenFilesGiveNoPrintAndPrintNothing) {
-  const std::string jpeg = testing::readFile(kPhotos + "/cat_1.jpg");
+  const std::string jpeg = testing::readFile(kPhotos + "cat_1.jpg");
   testing::CapturedOutput captured;
   EXPECT_TRUE(printOfBytes("cut.jpg", jpeg.substr(0, jpeg.size() / 2)).empty());
   EXPECT_TRUE(printOfBytes("text.jpg", "this is not an image\n").empty());

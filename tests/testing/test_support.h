@@ -1,10 +1,25 @@
 #pragma once
-// Helpers shared by the tests: temporary folders, files, and running the real programs.
+// Helpers shared by the tests: temporary folders, files, running the real programs and reading
+// what they wrote.
 
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace velto::testing {
+
+// The programs under test and the files they are tried on.
+inline const std::string kFprint = VELTO_FPRINT_BIN, kReplay = VELTO_REPLAY_BIN,
+                         kEmbed = VELTO_EMBED_BIN, kReport = VELTO_REPORT_BIN,
+                         kFolder = VELTO_FOLDER_BIN;
+inline const std::string kExamples = VELTO_EXAMPLES, kPhotos = VELTO_EXAMPLE_PHOTOS "/",
+                         kImages = VELTO_TEST_DATA "/images/";
+// A print file holding the one float 1.0: every photo given it looks the same.
+inline const std::string kUnitPrint("\x01\0\0\0\0\0\x80\x3f", 8);
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it at destruction.
 class TempDir {
@@ -25,22 +40,66 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 std::vector<std::string> listFolder(const std::string& path);  // sorted names, no . and ..
 
+// Passes when `text` holds `part`; the failure shows both.
+::testing::AssertionResult contains(const std::string& text, const std::string& part);
+
 struct ProgramResult {
   int status = -1;  // exit status, or 128 + signal number
   std::string out;
   std::string err;
+  bool operator==(const ProgramResult&) const = default;
 };
+void PrintTo(const ProgramResult& r, std::ostream* os);
+inline const ProgramResult kQuiet{0, "", ""};  // success, nothing printed
+// The failure of every program: status 1, the one message line, nothing on standard output.
+inline ProgramResult failure(const std::string& message) { return {1, "", message + "\n"}; }
 
-// Runs `program` with `args` (not counting its own name) in `workDir` (empty: the current
-// folder), with standard input from /dev/null, and collects both output streams.
+// Starts `program` with `args` (not counting its own name) in `workDir` (empty: the current
+// folder), its standard streams on the files at the given paths (created or emptied). Returns
+// the child's pid; a program that cannot be started exits with 127.
+pid_t startChild(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& inPath, const std::string& outPath, const std::string& errPath,
+                 const std::string& workDir = "");
+
+// Runs `program` with standard input from /dev/null and collects both output streams.
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workDir = "");
+
+// Runs `command` (program first) as user 65534 when the tests run as root, who could read and
+// write everything; as it is otherwise.
+ProgramResult runAsNobody(const std::vector<std::string>& command, const std::string& workDir = "");
+
+struct MeasuredRun : ProgramResult {
+  bool timedOut = false;     // killed for running past the limit
+  double seconds = 0;        // wall time
+  int64_t peakRssBytes = 0;  // the child's own peak resident set size (from wait4)
+};
+
+// runProgram, killed with SIGKILL after `limitSeconds`. The peak memory is the child's alone,
+// not the largest of every child this process ever had.
+MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
+                        double limitSeconds);
+// Prints "[ measured ] what: seconds, peak memory" for the record of a run.
+void printMeasured(const std::string& what, const MeasuredRun& r);
+
+// Writes a job file for the given photo paths and time-group numbers; returns `path`.
+std::string writeJob(const std::string& path, const std::vector<std::string>& photos,
+                     const std::vector<long long>& groups);
+
+// The paths of example photos by name.
+std::vector<std::string> examplePhotos(const std::vector<std::string>& names);
+
+// One line of velto-fprint-embed's listing: print file, element count, photo.
+struct Listed {
+  std::string printFile, count, photo;
+};
+std::vector<Listed> embedListing(const std::string& out);
+
+// The floats of a print file (element type 1); empty when there is no file.
+std::vector<float> readPrint(const std::string& path);
 
 // Cosine of two prints' embeddings proper: their constant last element, which would lift every
 // score, left out.
 double printCosine(const std::vector<float>& a, const std::vector<float>& b);
-
-// A job file text for the given photo paths and time-group numbers.
-std::string jobText(const std::vector<std::string>& photos, const std::vector<long long>& groups);
 
 }  // namespace velto::testing
