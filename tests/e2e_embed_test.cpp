@@ -16,9 +16,9 @@ const std::string kExampleGroups = R"({"groups":[1,1,1,2,2,2,3,3,4,4]})";
 
 // The prints velto-fprint-embed writes for `photos`, in order; empty for a photo without one.
 std::vector<std::vector<float>> embed(const TempDir& dir, const std::vector<std::string>& photos) {
-  const ProgramResult r =
-      runProgram(kEmbed, {writeJob(dir.file("job.json"), photos, std::vector<long long>(photos.size(), 1)),
-                          dir.file("prints")});
+  const ProgramResult r = runProgram(
+      kEmbed, {writeJob(dir.file("job.json"), photos, std::vector<long long>(photos.size(), 1)),
+               dir.file("prints")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   std::vector<std::vector<float>> prints;
@@ -36,7 +36,8 @@ TEST(EmbedE2E, HeicTurnedUnlikeItsThumbnailGetsTheUprightPrint) {
                                   kImages + "photo/astronaut_1-turned-3-thumbnail-unturned.heic"});
   ASSERT_EQ(prints[0].size(), prints[1].size());
   EXPECT_GT(printCosine(prints[0], prints[1]), 0.95);
-  std::printf("[ measured ] cosine to the upright print: %.3f\n", printCosine(prints[0], prints[1]));
+  std::printf("[ measured ] cosine to the upright print: %.3f\n",
+              printCosine(prints[0], prints[1]));
 }
 
 TEST(EmbedE2E, ExampleJobSplitsEachTimeGroupAtTheChangeOfSubject) {
@@ -62,10 +63,10 @@ TEST(EmbedE2E, StoredPrintsReplayToTheSameGroups) {
                                   "\tphotos/rocket_2.jpg\n"));
   replaysLikeFprint("job.json", kExamples);
   const std::string gone = dir.file("gone.jpg");
-  const std::string second = writeJob(
-      dir.file("second.json"),
-      {kPhotos + "cat_1.jpg", gone, kPhotos + "cat_3.jpg", gone, kPhotos + "coffee_2.jpg"},
-      {1, 1, 1, 1, 1});
+  const std::string second =
+      writeJob(dir.file("second.json"),
+               {kPhotos + "cat_1.jpg", gone, kPhotos + "cat_3.jpg", gone, kPhotos + "coffee_2.jpg"},
+               {1, 1, 1, 1, 1});
   r = runProgram(kEmbed, {second, prints});
   EXPECT_TRUE(contains(r.out, prints + "/000001.print\t0\t" + gone + "\n"));
   EXPECT_FALSE(exists(prints + "/000001.print"));
@@ -106,8 +107,8 @@ TEST(EmbedE2E, OneProcessorOrAllGiveTheSameBytes) {
     for (const std::string& name : listFolder(folder)) {
       prints[run] += name + ":" + (name == "job.json" ? "" : readFile(folder + "/" + name)) + "\n";
     }
-    r = runProgram("/usr/bin/taskset",
-                   {"-c", cpus[run], kFprint, job, dir.file("out" + std::to_string(run) + ".json")});
+    r = runProgram("/usr/bin/taskset", {"-c", cpus[run], kFprint, job,
+                                        dir.file("out" + std::to_string(run) + ".json")});
     ASSERT_EQ(r.status, 0) << r.err;
   }
   EXPECT_EQ(std::count(listing[0].begin(), listing[0].end(), '\n'), 31);
@@ -124,9 +125,10 @@ TEST(EmbedE2E, RefusedThreadsGiveTheSameGroups) {
   }
   TempDir dir;
   ::chmod(dir.path().c_str(), 0777);
-  EXPECT_EQ(runAsNobody({"/usr/bin/prlimit", "--nproc=1", kFprint, "job.json", dir.file("out.json")},
-                        kExamples),
-            kQuiet);
+  EXPECT_EQ(
+      runAsNobody({"/usr/bin/prlimit", "--nproc=1", kFprint, "job.json", dir.file("out.json")},
+                  kExamples),
+      kQuiet);
   EXPECT_EQ(readFile(dir.file("out.json")), kExampleGroups);
 }
 
@@ -139,7 +141,8 @@ TEST(EmbedE2E, DamagedHeicGivesTheSamePrintWhateverTheHeapHeld) {
   std::vector<std::string> prints;
   for (const std::string fill : {"1", "200"}) {
     const std::string folder = dir.file("prints-" + fill);
-    const ProgramResult r = runProgram("/usr/bin/env", {"MALLOC_PERTURB_=" + fill, kEmbed, job, folder});
+    const ProgramResult r =
+        runProgram("/usr/bin/env", {"MALLOC_PERTURB_=" + fill, kEmbed, job, folder});
     ASSERT_EQ(r.status, 0) << r.err;
     prints.push_back(readFile(folder + "/000000.print"));
   }
@@ -179,15 +182,17 @@ TEST(FormatsE2E, EachFormatPrintsLikeTheJpegUprightAndDamagedCopiesGetNone) {
   TempDir dir;
   std::vector<std::string> photos = {kPhotos + "cat_1.jpg"}, damaged;
   for (const Format& f : formats) {
-    const std::string script = "SRC=" + photos[0] + " OTHER=" + kPhotos + "coffee_1.jpg MAKE_DNG=" +
-                               VELTO_MAKE_DNG_BIN + " PATH=/usr/bin:/bin; " + f.command;
+    const std::string script = "SRC=" + photos[0] + " OTHER=" + kPhotos +
+                               "coffee_1.jpg MAKE_DNG=" + VELTO_MAKE_DNG_BIN +
+                               " PATH=/usr/bin:/bin; " + f.command;
     const ProgramResult r = runProgram("/bin/sh", {"-c", script}, dir.path());
     ASSERT_EQ(r.status, 0) << f.command << ": " << r.err;
     photos.push_back(dir.file(f.file));
     const std::string bytes = readFile(dir.file(f.file));
     ASSERT_GT(bytes.size(), f.headerAt + 4);
     std::string flipped = bytes;
-    for (size_t i = f.headerAt; i < f.headerAt + 4; ++i) flipped[i] = static_cast<char>(~flipped[i]);
+    for (size_t i = f.headerAt; i < f.headerAt + 4; ++i)
+      flipped[i] = static_cast<char>(~flipped[i]);
     for (const auto& [how, content] : std::vector<std::pair<std::string, std::string>>{
              {"half", bytes.substr(0, bytes.size() / 2)},
              {"short", bytes.substr(0, bytes.size() - 16)},

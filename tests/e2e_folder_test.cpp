@@ -18,6 +18,9 @@ namespace velto::testing {
 namespace {
 
 const std::string kExiv2 = "/usr/bin/exiv2";
+// What a photo manager left: its own properties (a struct sequence, a language alternative, a
+// namespace Exiv2 does not know), tags of the user's and an earlier run's series keyword.
+const std::string kSidecar = VELTO_TEST_DATA "/sidecar/photo-manager.xmp";
 
 struct Row {
   std::string path, captureTime;
@@ -90,8 +93,8 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   std::filesystem::create_directory(dir.file("sub"));
   datedCopy(dir, "rocket_2.jpg", "13:00:00");  // first by time, last by name
   datedCopy(dir, "cat_1.jpg", "14:00:00");
-  datedCopy(dir, "cat_2.jpg", "14:00:00", "20");     // .20 s
-  datedCopy(dir, "cat_3.jpg", "14:00:00", "100");    // .100 s: before cat_2
+  datedCopy(dir, "cat_2.jpg", "14:00:00", "20");    // .20 s
+  datedCopy(dir, "cat_3.jpg", "14:00:00", "100");   // .100 s: before cat_2
   datedCopy(dir, "coffee_1.jpg", "14:10:00", "2");  // exactly 600 s after cat_2: same group
   datedCopy(dir, "coffee_2.jpg", "14:10:30");
   // 600.01 s later: a new time group. Not every photo records its offset, so wall-clock times
@@ -109,9 +112,9 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   const std::vector<Row> rows = csvRows(r.out);
   const std::string d = dir.path() + "/";
   const std::vector<std::pair<std::string, long long>> expected = {
-      {"rocket_2.jpg", 1},   {"cat_1.jpg", 2},        {"cat_3.jpg", 2},
-      {"cat_2.jpg", 2},      {"coffee_1.jpg", 2},     {"coffee_2.jpg", 2},
-      {"coffee_3.jpg", 3},   {"astronaut_1.jpg", 3}, {"sub/astronaut_2.jpg", 3},
+      {"rocket_2.jpg", 1},    {"cat_1.jpg", 2},       {"cat_3.jpg", 2},
+      {"cat_2.jpg", 2},       {"coffee_1.jpg", 2},    {"coffee_2.jpg", 2},
+      {"coffee_3.jpg", 3},    {"astronaut_1.jpg", 3}, {"sub/astronaut_2.jpg", 3},
       {"sub/rocket_1.jpg", 0}};
   ASSERT_EQ(rows.size(), expected.size()) << r.out;
   std::vector<std::string> paths;
@@ -135,15 +138,17 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   EXPECT_EQ(tileGroups(readFile(dir.file("report.html"))), groups);
   std::map<long long, int> sizes;
   for (const long long g : groups) sizes[g] += g > 0 ? 1 : 0;
-  const auto series = std::count_if(sizes.begin(), sizes.end(), [](auto& s) { return s.second > 1; });
+  const auto series =
+      std::count_if(sizes.begin(), sizes.end(), [](auto& s) { return s.second > 1; });
   EXPECT_EQ(r.err, "velto-fprint-folder: 10 photos (1 undated), 2 skipped, " +
                        std::to_string(series) + " series, 0 sidecars written\n");
 
   // The JSON listing says the same, and a gap of a day puts every dated photo in one group.
   const ProgramResult json = runProgram(kFolder, {"--json", "--recursive", dir.path()});
   EXPECT_EQ(json.out.rfind("[\n{\"path\":\"" + d + "rocket_2.jpg\",", 0), 0u) << json.out;
-  EXPECT_TRUE(contains(json.out, "{\"path\":\"" + d + "sub/rocket_1.jpg\",\"captureTime\":null,"
-                                 "\"timeGroup\":0,\"group\":0}\n]\n"));
+  EXPECT_TRUE(contains(json.out, "{\"path\":\"" + d +
+                                     "sub/rocket_1.jpg\",\"captureTime\":null,"
+                                     "\"timeGroup\":0,\"group\":0}\n]\n"));
   const ProgramResult day = runProgram(kFolder, {"--gap", "86400", "--recursive", dir.path()});
   for (const Row& row : csvRows(day.out)) EXPECT_EQ(row.timeGroup, row.captureTime.empty() ? 0 : 1);
 }
@@ -155,23 +160,7 @@ TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing)
   for (size_t i = 0; i < photos.size(); ++i) datedCopy(dir, photos[i], times[i]);  // coffee alone
   const std::string cat1 = dir.file("cat_1.jpg.xmp");
   const std::string coffee = dir.file("coffee_1.jpg.xmp");
-  // What a photo manager left: its own properties (a struct sequence, a language alternative,
-  // a namespace Exiv2 does not know), tags of the user's and an earlier run's series keyword.
-  const std::string foreign =
-      R"(<?xml version="1.0" encoding="UTF-8"?>
-<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">
-<rdf:Description rdf:about="" xmlns:dc="http://purl.org/dc/elements/1.1/"
- xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmlns:lr="http://ns.adobe.com/lightroom/1.0/"
- xmlns:digiKam="http://www.digikam.org/ns/1.0/" xmlns:darktable="http://darktable.sf.net/"
- xmlns:my="http://example.invalid/my/1.0/" xmp:Rating="4" my:note="kept as it is">
-<dc:title><rdf:Alt><rdf:li xml:lang="x-default">Cat on a mat</rdf:li></rdf:Alt></dc:title>
-<dc:subject><rdf:Bag><rdf:li>Paris</rdf:li><rdf:li>2026-01-01 10-00 (9 photos)</rdf:li></rdf:Bag></dc:subject>
-<lr:hierarchicalSubject><rdf:Bag><rdf:li>Places|Paris</rdf:li><rdf:li>Series|2026-01-01 10-00 (9 photos)</rdf:li></rdf:Bag></lr:hierarchicalSubject>
-<digiKam:TagsList><rdf:Seq><rdf:li>Places/Paris</rdf:li><rdf:li>Series/2026-01-01 10-00 (9 photos)</rdf:li></rdf:Seq></digiKam:TagsList>
-<darktable:history><rdf:Seq><rdf:li rdf:parseType="Resource"><darktable:operation>exposure</darktable:operation><darktable:enabled>1</darktable:enabled></rdf:li></rdf:Seq></darktable:history>
-</rdf:Description></rdf:RDF></x:xmpmeta>)";
-  writeFile(cat1, foreign);
-  writeFile(coffee, foreign);
+  for (const std::string& sidecar : {cat1, coffee}) writeFile(sidecar, readFile(kSidecar));
   std::map<std::string, std::string> files;  // name: bytes, of the photos and later sidecars
   for (const std::string& name : photos) files[name] = readFile(dir.file(name));
   // The foreign properties as they were, the old series keyword replaced by `leaf`, if any.
@@ -180,18 +169,22 @@ TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing)
     std::vector<std::string> lines;
     std::copy_if(before.begin(), before.end(), std::back_inserter(lines),
                  [](const std::string& l) { return l.find("9 photos") == std::string::npos; });
-    const std::string comma = leaf.empty() ? "" : ", ";
-    lines.push_back("Xmp.dc.subject XmpBag Paris" + comma + leaf);
-    lines.push_back("Xmp.digiKam.TagsList XmpSeq Places/Paris" + comma + (leaf.empty() ? "" : "Series/" + leaf));
-    lines.push_back("Xmp.lr.hierarchicalSubject XmpBag Places|Paris" + comma + (leaf.empty() ? "" : "Series|" + leaf));
+    const auto series = [&leaf](const std::string& path) {
+      return leaf.empty() ? "" : ", " + path + leaf;
+    };
+    lines.insert(lines.end(),
+                 {"Xmp.dc.subject XmpBag Paris" + series(""),
+                  "Xmp.digiKam.TagsList XmpSeq Places/Paris" + series("Series/"),
+                  "Xmp.lr.hierarchicalSubject XmpBag Places|Paris" + series("Series|")});
     std::sort(lines.begin(), lines.end());
     return lines;
   };
 
   const ProgramResult first = runProgram(kFolder, {"--write-sidecars", dir.path()});
   EXPECT_EQ(first.status, 0);
-  EXPECT_EQ(first.err, "velto-fprint-folder: 4 photos (0 undated), 0 skipped, 1 series, "
-                       "4 sidecars written\n");
+  EXPECT_EQ(first.err,
+            "velto-fprint-folder: 4 photos (0 undated), 0 skipped, 1 series, "
+            "4 sidecars written\n");
   const std::string leaf = "2026-12-07 14-03 (3 photos)";
   EXPECT_EQ(xmpProperties(cat1), merged(leaf));
   EXPECT_EQ(xmpProperties(dir.file("cat_3.jpg.xmp")),
@@ -201,7 +194,8 @@ TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing)
   EXPECT_EQ(xmpProperties(coffee), merged(""));  // in no series: only the old keyword goes
 
   // Again: nothing to change, nothing written, the photos never touched.
-  for (const std::string& name : listFolder(dir.path())) files.try_emplace(name, readFile(dir.file(name)));
+  for (const std::string& name : listFolder(dir.path()))
+    files.try_emplace(name, readFile(dir.file(name)));
   EXPECT_EQ(files.size(), 8u);  // four photos, four sidecars, no temporary files
   const ProgramResult second = runProgram(kFolder, {"--write-sidecars", dir.path()});
   EXPECT_EQ(second.status, 0);
@@ -231,10 +225,12 @@ TEST(FolderE2E, NamesThatAreNotUtf8KeepTheirBytes) {
   const ProgramResult r = runProgram(kFolder, {"--json", "--write-sidecars", dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string d = dir.path() + "/";
-  EXPECT_EQ(r.out,
-            "[\n{\"path\":\"" + d + "caf\\udce9.jpg\",\"captureTime\":\"2026-12-07T14:03:00\","
-            "\"timeGroup\":1,\"group\":1},\n{\"path\":\"" + d + "b\\udcff\\udcfe.jpg\","
-            "\"captureTime\":\"2026-12-07T14:03:01\",\"timeGroup\":1,\"group\":1}\n]\n");
+  EXPECT_EQ(r.out, "[\n{\"path\":\"" + d +
+                       "caf\\udce9.jpg\",\"captureTime\":\"2026-12-07T14:03:00\","
+                       "\"timeGroup\":1,\"group\":1},\n{\"path\":\"" +
+                       d +
+                       "b\\udcff\\udcfe.jpg\","
+                       "\"captureTime\":\"2026-12-07T14:03:01\",\"timeGroup\":1,\"group\":1}\n]\n");
   EXPECT_TRUE(exists(dir.file(latin1 + ".xmp")));
   EXPECT_TRUE(exists(dir.file(broken + ".xmp")));
   EXPECT_EQ(csvRows(runProgram(kFolder, {dir.path()}).out)[0].path, dir.file(latin1));
@@ -246,7 +242,8 @@ TEST(FolderE2E, UnreadableFolderAndReadOnlyFolderAreReportedAndTheRunGoesOn) {
   }
   TempDir dir;
   ::chmod(dir.path().c_str(), 0755);
-  for (const char* sub : {"ok", "locked", "readonly"}) std::filesystem::create_directory(dir.file(sub));
+  for (const char* sub : {"ok", "locked", "readonly"})
+    std::filesystem::create_directory(dir.file(sub));
   datedCopy(dir, "ok/cat_1.jpg", "14:03:00");
   datedCopy(dir, "ok/cat_2.jpg", "14:03:01");
   datedCopy(dir, "locked/cat_3.jpg", "14:03:02");
@@ -261,11 +258,12 @@ TEST(FolderE2E, UnreadableFolderAndReadOnlyFolderAreReportedAndTheRunGoesOn) {
   const std::string d = "velto-fprint-folder: could not ";
   EXPECT_TRUE(contains(r.err, d + "read folder " + dir.file("locked") + ": Permission denied\n"));
   for (const char* photo : {"coffee_1.jpg", "coffee_2.jpg"}) {
-    EXPECT_TRUE(contains(r.err, d + "write sidecar " + dir.file("readonly/") + photo +
-                                    ".xmp: Permission denied\n"));
+    EXPECT_TRUE(contains(
+        r.err, d + "write sidecar " + dir.file("readonly/") + photo + ".xmp: Permission denied\n"));
   }
-  EXPECT_TRUE(contains(r.err, "4 photos (0 undated), 0 skipped, 2 series, 2 sidecars written, "
-                              "3 failures\n"));
+  EXPECT_TRUE(contains(r.err,
+                       "4 photos (0 undated), 0 skipped, 2 series, 2 sidecars written, "
+                       "3 failures\n"));
   EXPECT_EQ(csvRows(r.out).size(), 4u);
   EXPECT_TRUE(exists(dir.file("ok/cat_1.jpg.xmp")));
   EXPECT_TRUE(exists(dir.file("ok/cat_2.jpg.xmp")));
@@ -282,22 +280,17 @@ TEST(FolderE2E, FullFileSystemLosesNothing) {
   }
   TempDir dir;
   std::filesystem::create_directory(dir.file("disk"));
-  writeFile(dir.file("foreign.xmp"),
-            R"(<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf=)"
-            R"("http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description )"
-            R"(rdf:about="" xmlns:xmp="http://ns.adobe.com/xap/1.0/" )"
-            R"(xmp:Rating="5"/></rdf:RDF></x:xmpmeta>)");
   datedCopy(dir, "cat_1.jpg", "14:03:00");
   datedCopy(dir, "cat_2.jpg", "14:03:01");
   const std::string script = R"(
     d=$1/disk; mount -t tmpfs -o size=256k tmpfs "$d" || exit 99
-    cp "$1/cat_1.jpg" "$1/cat_2.jpg" "$d"/ && cp "$1/foreign.xmp" "$d/cat_1.jpg.xmp" || exit 98
+    cp "$1/cat_1.jpg" "$1/cat_2.jpg" "$d"/ && cp "$3" "$d/cat_1.jpg.xmp" || exit 98
     dd if=/dev/zero of="$d/filler" bs=1k 2>/dev/null
     "$2" --write-sidecars "$d" >/dev/null 2>"$1/err"; echo $? >"$1/status"
-    cmp -s "$d/cat_1.jpg.xmp" "$1/foreign.xmp" && echo kept >"$1/kept"
+    cmp -s "$d/cat_1.jpg.xmp" "$3" && echo kept >"$1/kept"
     ls -a "$d" >"$1/list")";
-  const ProgramResult r =
-      runProgram("/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, "sh", dir.path(), kFolder});
+  const ProgramResult r = runProgram(
+      "/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, "sh", dir.path(), kFolder, kSidecar});
   if (r.status == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << r.err;
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(readFile(dir.file("status")), "1\n");
@@ -313,8 +306,7 @@ TEST(FolderE2E, FullFileSystemLosesNothing) {
 // and TIFF written by exiv2; HEIC and AVIF by heif-enc from a JPEG, which copies its Exif. The
 // photo is 399 pixels wide, so the HEIC is a grid, whose Exif item Exiv2 0.27 does not find.
 TEST(FolderE2E, CaptureTimesOfEveryFormat) {
-  const std::string heifEnc = "/usr/bin/heif-enc";
-  ASSERT_EQ(::access(heifEnc.c_str(), X_OK), 0) << "tools/install-deps.sh libheif-examples";
+  ASSERT_EQ(::access("/usr/bin/heif-enc", X_OK), 0) << "tools/install-deps.sh libheif-examples";
   TempDir dir;
   const cv::Mat picture = cv::imread(kPhotos + "cat_1.jpg");
   ASSERT_EQ(picture.cols, 399);
@@ -324,10 +316,10 @@ TEST(FolderE2E, CaptureTimesOfEveryFormat) {
     setCaptureTime(dir.file(names[i]), "2026:12:07 10:00:0" + std::to_string(i + 1));
   }
   datedCopy(dir, "cat_1.jpg", "10:00:06");
-  ASSERT_EQ(runProgram(heifEnc, {"-q", "30", "-o", dir.file("b.heic"), dir.file("b.jpg")}).status, 0);
-  ASSERT_EQ(runProgram(heifEnc, {"-A", "-q", "30", "-o", dir.file("c.avif"), dir.file("c.jpg")}).status, 0);
-  std::filesystem::remove(dir.file("b.jpg"));
-  std::filesystem::remove(dir.file("c.jpg"));
+  const std::string heif =
+      "/usr/bin/heif-enc -q 30 -o b.heic b.jpg && rm b.jpg && "
+      "/usr/bin/heif-enc -A -q 30 -o c.avif c.jpg && rm c.jpg";
+  ASSERT_EQ(runProgram("/bin/sh", {"-c", heif}, dir.path()).status, 0);
 
   const ProgramResult r = runProgram(kFolder, {dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;

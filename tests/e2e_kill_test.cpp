@@ -21,7 +21,9 @@ pid_t start(const std::string& program, const std::vector<std::string>& args) {
   return startChild(program, args, "/dev/null", "/dev/null", "/dev/null");
 }
 
-void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+void sleepFor(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 // What may be in the folder: the inputs, the result, and temporary files of the result
 // (".out.json.tmp-" and six letters or digits).
@@ -29,7 +31,8 @@ bool allowedName(const std::string& name) {
   const std::string prefix = ".out.json.tmp-";
   if (name == "job.json" || name == "same.print" || name == "out.json") return true;
   return name.size() == prefix.size() + 6 && name.starts_with(prefix) &&
-         std::all_of(name.begin() + 14, name.end(), [](unsigned char c) { return std::isalnum(c); });
+         std::all_of(name.begin() + 14, name.end(),
+                     [](unsigned char c) { return std::isalnum(c); });
 }
 
 // Waits until a temporary result file shows up in `folder`; false if the process ends first.
@@ -121,9 +124,10 @@ void signalAtRandomMoments(int signal, int runs, KillOutcome* outcomeOut) {
       }
     }
   }
-  std::printf("[ measured ] signal %d, lifetime %.2f s, writing %.3f s; %d runs: %lld old, %lld "
-              "new, %lld temporary files\n", signal, lifetime, writing, runs, outcome.sawOld,
-              outcome.sawNew, outcome.leftTemporary);
+  std::printf(
+      "[ measured ] signal %d, lifetime %.2f s, writing %.3f s; %d runs: %lld old, %lld "
+      "new, %lld temporary files\n",
+      signal, lifetime, writing, runs, outcome.sawOld, outcome.sawNew, outcome.leftTemporary);
 }
 
 TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {

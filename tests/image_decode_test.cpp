@@ -152,8 +152,8 @@ TEST(DecodeScalingTest, ReducedSizesAndThumbnailsComeOutUpright) {
            {"4001x3001.jpg", 256, {501, 376}, 8},     // libjpeg rounds scaled sides up
            // Stored 800 x 1000: 3/8 gives 300 x 375, which is then turned.
            {"scaling/orientation-6-stored-800x1000.jpg", 256, {375, 300}, 8},
-           {"1000x800.png", 256, {333, 266}, 1e-9},  // 800/256 = 3
-           {"1000x800.png", 400, {500, 400}, 1e-9},  // exactly 2
+           {"1000x800.png", 256, {333, 266}, 1e-9},   // 800/256 = 3
+           {"1000x800.png", 400, {500, 400}, 1e-9},   // exactly 2
            {"1000x800.png", 401, {1000, 800}, 1e-9},  // 800/401 = 1: unchanged
            {"1000x800.webp", 256, {333, 266}, 3},
            {"1000x800.webp", 400, {500, 400}, 3},
@@ -170,7 +170,8 @@ TEST(DecodeScalingTest, ReducedSizesAndThumbnailsComeOutUpright) {
            {"heif/turned-3-thumbnail-320-turned-3.heic", 200, {320, 240}, 12},
            {"heif/turned-3-thumbnail-320-turned-1.heic", 200, {512, 384}, 12},
            {"heif/turned-3-thumbnail-320-turned-2.heic", 200, {512, 384}, 12}}) {
-    const auto image = quietDecode(made.count(c.file) ? made.at(c.file) : fixture(c.file), c.minShortSide);
+    const auto image =
+        quietDecode(made.count(c.file) ? made.at(c.file) : fixture(c.file), c.minShortSide);
     ASSERT_TRUE(image) << c.file << " " << c.minShortSide;
     EXPECT_EQ(image->size(), c.expected) << c.file << " " << c.minShortSide;
     EXPECT_LE(quadrantError(*image), c.maxError) << c.file << " " << c.minShortSide;
@@ -191,8 +192,9 @@ TEST(DecodeHeifTest, CorruptHeifGivesNothingQuietly) {
   cv::RNG rng(7);
   std::string noise = good.substr(0, 24);
   for (int i = 0; i < 4000; ++i) noise += static_cast<char>(rng.uniform(0, 256));
-  for (const std::string& bytes : {noise, good.substr(0, 30), good.substr(0, good.size() / 3),
-                                   good.substr(0, good.size() / 2), good.substr(0, good.size() - 10)}) {
+  for (const std::string& bytes :
+       {noise, good.substr(0, 30), good.substr(0, good.size() / 3), good.substr(0, good.size() / 2),
+        good.substr(0, good.size() - 10)}) {
     EXPECT_FALSE(quietDecode(bytes)) << bytes.size();
   }
   for (int seed = 0; seed < 40; ++seed) {

@@ -62,8 +62,7 @@ std::string encode(const cv::Mat& rgbOrGrey, const std::string& ext,
 
 std::vector<std::string> imageFixtures(const std::string& folder) {
   std::vector<std::string> files;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(kImages + folder)) {
+  for (const auto& entry : std::filesystem::directory_iterator(kImages + folder)) {
     files.push_back(entry.path().string());
   }
   std::sort(files.begin(), files.end());

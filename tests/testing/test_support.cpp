@@ -115,7 +115,8 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 }
 
 ProgramResult runAsNobody(const std::vector<std::string>& command, const std::string& workDir) {
-  if (::geteuid() != 0) return runProgram(command[0], {command.begin() + 1, command.end()}, workDir);
+  if (::geteuid() != 0)
+    return runProgram(command[0], {command.begin() + 1, command.end()}, workDir);
   std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups"};
   args.insert(args.end(), command.begin(), command.end());
   return runProgram("/usr/bin/setpriv", args, workDir);

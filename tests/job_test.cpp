@@ -1,5 +1,6 @@
-// The real velto-fprint against job files, result paths and its command line, and the numbering
-// of velto-fprint-replay.
+// Job files: time-group numbers at the edges of the 64-bit range, and the real velto-fprint
+// against job files, result paths and its command line, and the numbering of
+// velto-fprint-replay.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -7,11 +8,29 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
+#include "job/job_file.h"
+#include "job/time_group.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
 namespace {
+
+TEST(JobFileTest, NumbersOutsideTheRangeSaturate) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  const JobReadResult r =
+      parseJob(R"({"photos":["p","p","p","p","p","p","p"],"timeGroups":[1e300, -1e300, )"
+               R"(18446744073709551616, 18446744073709551615, 9223372036854775807, )"
+               R"(-9223372036854775808, 9223372036854775808]})");
+  EXPECT_EQ(r.fault, JobFault::kNone);
+  EXPECT_EQ(r.job.timeGroups, (std::vector<int64_t>{kMax, kMin, kMax, kMax, kMax, kMin, kMax}));
+  EXPECT_EQ(saturatingTruncate(9223372036854775807.0), kMax);  // rounds to 2^63
+  EXPECT_EQ(saturatingTruncate(-9223372036854775808.0), kMin);
+  EXPECT_EQ(saturatingTruncate(std::nan("")), 0);
+}
 
 const std::string kEmptyJob = R"({"photos":[],"timeGroups":[]})";
 
@@ -47,8 +66,8 @@ TEST_F(JobFileE2E, UnreadableJobPathsGiveCouldNotRead) {
   ::mkdir(dir.file("folder").c_str(), 0700);
   writeFile(dir.file("huge.json"), "");
   ASSERT_EQ(::truncate(dir.file("huge.json").c_str(), (int64_t{256} << 20) + 1), 0);  // sparse
-  std::vector<std::string> paths = {dir.file("missing.json"), dir.file("folder"),
-                                    dir.file("fifo"), "/dev/zero", dir.file("huge.json")};
+  std::vector<std::string> paths = {dir.file("missing.json"), dir.file("folder"), dir.file("fifo"),
+                                    "/dev/zero", dir.file("huge.json")};
   if (::geteuid() != 0) {  // root reads any file
     writeFile(dir.file("locked.json"), kEmptyJob);
     ::chmod(dir.file("locked.json").c_str(), 0);
@@ -232,7 +251,8 @@ TEST_F(JobFileE2E, ReplayNumbersTheRunsOfTimeGroups) {
            {"[3,3,5,3,0,3,-2,-2,7,7,1]", "[1,1,2,3,0,4,0,0,5,5,6]"},
            // 1, 2, -1, 1, 0, 0, 0, 0, 0, saturated max, 2^64 saturated max, saturated min, 100,
            // 0, 7.
-           {"[1,2.9,-1.5,true,false,null,\"3\",[1],{},1e300,18446744073709551616,-1e300,1e2,-0.0,7]",
+           {"[1,2.9,-1.5,true,false,null,\"3\",[1],{},1e300,18446744073709551616,-1e300,1e2,-0.0,"
+            "7]",
             "[1,2,0,3,0,0,0,0,0,4,4,0,5,0,6]"}}) {
     std::string photos = p;
     for (auto n = std::count(groups.begin(), groups.end(), ','); n > 0; --n) photos += "," + p;

@@ -1,11 +1,18 @@
 // The real programs on hostile photos and hostile job files: nothing crashes, hangs, prints or
-// runs out of memory, and the answer is the documented one.
+// runs out of memory, and the answer is the documented one. And every input the fuzzers ever
+// tripped over (fuzz/regressions/), and the job fuzzer's seeds: decoding and job parsing
+// survive each one quietly and give a consistent answer.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
 
+#include "embedding/embedding_analysis.h"
+#include "image/image_decode.h"
+#include "image/image_header.h"
+#include "job/job_file.h"
+#include "testing/decode_checks.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -37,7 +44,8 @@ std::string jpegHeaderThenNoise(const std::string& jpeg, size_t n) {
 std::string jpegtran(const TempDir& dir, const std::string& jpeg,
                      std::vector<std::string> switches) {
   writeFile(dir.file("jpegtran-in.jpg"), jpeg);
-  switches.insert(switches.end(), {"-outfile", dir.file("jpegtran-out.jpg"), dir.file("jpegtran-in.jpg")});
+  switches.insert(switches.end(),
+                  {"-outfile", dir.file("jpegtran-out.jpg"), dir.file("jpegtran-in.jpg")});
   const ProgramResult r = runProgram("/usr/bin/jpegtran", switches);
   EXPECT_EQ(r.status, 0) << r.err;
   return readFile(dir.file("jpegtran-out.jpg"));
@@ -71,7 +79,8 @@ std::string flatProgressive(const std::string& progressive, int side) {
   const std::string headers = withFrameSide(progressive, side);
   const size_t sos = headers.find("\xFF\xDA");
   std::string dht("\xFF\xC4\x00\x26", 4);
-  for (const char table : {'\x00', '\x01'}) dht += table + std::string("\x01") + std::string(16, '\0');
+  for (const char table : {'\x00', '\x01'})
+    dht += table + std::string("\x01") + std::string(16, '\0');
   const int64_t blocks = int64_t{side / 8} * (side / 8) * 3 / 2;
   return headers.substr(0, sos) + dht + headers.substr(sos, 2 + be16(headers, sos + 2)) +
          std::string(static_cast<size_t>(blocks / 8), '\0') + "\xFF\xD9";
@@ -151,7 +160,7 @@ class HostilePhotosE2E : public ::testing::Test {
 
   TempDir dir;
   std::vector<std::string> photos = {kPhotos + "cat_1.jpg"};  // good, hostile, good
-  size_t hostile = 0;                                          // how many
+  size_t hostile = 0;                                         // how many
 };
 
 // velto-fprint-embed lists no print for any hostile photo and the full one for the good photos
@@ -239,6 +248,61 @@ TEST(HostileJobsE2E, MillionDatedMissingPhotos) {
   EXPECT_FALSE(exists(dir.file("out.json")));
   EXPECT_LT(r.seconds, 120);
   printMeasured("1000000 dated missing photos", r);
+}
+
+const std::string kFuzz = VELTO_FUZZ_DIR;
+
+std::vector<std::string> filesIn(const std::string& folder) {
+  std::vector<std::string> paths;
+  if (!exists(folder)) return paths;
+  for (const std::string& name : listFolder(folder)) paths.push_back(folder + "/" + name);
+  return paths;
+}
+
+TEST(FuzzRegressionTest, ImageFindingsDecodeQuietlyToNothingOrAValidPicture) {
+  const std::vector<std::string> files = filesIn(kFuzz + "/regressions/image");
+  ASSERT_FALSE(files.empty());
+  for (const std::string& path : files) {
+    const std::string bytes = readFile(path);
+    CapturedOutput captured;
+    const std::optional<cv::Mat> image = decodeImageBytes(bytes, kDecodeMinShortSide);
+    EXPECT_EQ(captured.text(), "") << path;
+    if (!image) continue;
+    EXPECT_EQ(image->type(), CV_8UC3) << path;
+    ASSERT_FALSE(image->empty()) << path;
+    const cv::Mat input = networkInput(*image);
+    EXPECT_EQ(input.size(), cv::Size(224, 224)) << path;
+    EXPECT_EQ(input.type(), CV_32FC3) << path;
+  }
+}
+
+// The job fuzzer's seeds, and whatever it ever found.
+TEST(FuzzRegressionTest, JobSeedsAndFindingsParseConsistently) {
+  std::vector<std::string> files = filesIn(kFuzz + "/corpus/job");
+  ASSERT_FALSE(files.empty());
+  for (const std::string& path : filesIn(kFuzz + "/regressions/job")) files.push_back(path);
+  for (const std::string& path : files) {
+    const JobReadResult r = parseJob(readFile(path));
+    EXPECT_NE(r.fault, JobFault::kUnreadable) << path;
+    if (r.fault == JobFault::kNone) {
+      EXPECT_EQ(r.job.photos.size(), r.job.timeGroups.size()) << path;
+    }
+  }
+}
+
+// The first finding: a PNG header declaring two sides of almost 2^32 made the pixel count
+// overflow 64 bits (tests/data/images/refused holds that file). Sides at the edge of the
+// limit, alone and multiplied.
+TEST(FuzzRegressionTest, DeclaredSidesNearTwoToThe32AreRefusedWithoutOverflow) {
+  constexpr int64_t kSide = 0xFFFFFFFF;
+  EXPECT_FALSE(acceptableSize({kSide, kSide}));
+  EXPECT_FALSE(acceptableSize({kSide, 1}));
+  EXPECT_FALSE(acceptableSize({1, kSide}));
+  EXPECT_FALSE(acceptableSize({0xE0E0E0E0, 0xE0E0E0E0}));
+  EXPECT_TRUE(acceptableSize({kMaxImagePixels, 1}));
+  EXPECT_FALSE(acceptableSize({kMaxImagePixels + 1, 1}));
+  EXPECT_TRUE(acceptableSize({16384, 16384}));
+  EXPECT_FALSE(acceptableSize({16384, 16385}));
 }
 
 }  // namespace

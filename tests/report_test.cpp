@@ -1,11 +1,63 @@
-// The real velto-fprint-report shows the groups velto-fprint makes, and fails as it does.
+// The HTML report: its text encodings and thumbnails, and the real velto-fprint-report, which
+// shows the groups velto-fprint makes and fails as it does.
 #include <algorithm>
+#include <opencv2/imgcodecs.hpp>
 
+#include "report/html_text.h"
+#include "report/thumbnails.h"
 #include "report_html_scan.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
 namespace {
+
+TEST(HtmlText, Base64MatchesTheRfcVectorsAndHighBytes) {
+  // Bytes of 0x80 and above must not be sign-extended into the neighbouring digits.
+  for (const auto& [text, code] :
+       std::vector<std::pair<std::string, std::string>>{{"", ""},
+                                                        {"f", "Zg=="},
+                                                        {"fo", "Zm8="},
+                                                        {"foo", "Zm9v"},
+                                                        {"foob", "Zm9vYg=="},
+                                                        {"fooba", "Zm9vYmE="},
+                                                        {"foobar", "Zm9vYmFy"},
+                                                        {"\xFF\xD8\xFF", "/9j/"},
+                                                        {"\x80", "gA=="}}) {
+    EXPECT_EQ(base64Encode(text), code);
+  }
+}
+
+TEST(HtmlText, EscapeLeavesNoMarkupAndKeepsUtf8) {
+  EXPECT_EQ(htmlEscape(R"(a<b>&"c'.jpg)"), "a&lt;b&gt;&amp;&quot;c&#39;.jpg");
+  EXPECT_EQ(htmlEscape("caf\xC3\xA9/\xE5\x86\x99.jpg"), "caf\xC3\xA9/\xE5\x86\x99.jpg");
+  EXPECT_EQ(htmlEscape(std::string("a\0b\x1b", 4)),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
+}
+
+TEST(HtmlText, ExactNumberReadsBackToTheSameFloat) {
+  for (const float v : {0.54f, 0.45f, 1.0f / 3.0f, 1.3213f, 0.0f, 1e-7f}) {
+    EXPECT_EQ(std::stof(exactNumber(v)), v) << exactNumber(v);
+  }
+}
+
+TEST(Thumbnails, ShrinkToTheLongSideAndKeepColours) {
+  // A pure red picture must stay red: a swapped channel order would make it blue.
+  const auto t = thumbnailOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(255, 0, 0)));  // RGB
+  ASSERT_TRUE(t);
+  EXPECT_EQ(std::pair(t->width, t->height), (std::pair<int64_t, int64_t>(160, 120)));
+  const cv::Mat back = cv::imdecode(std::vector<uchar>(t->jpeg.begin(), t->jpeg.end()),
+                                    cv::IMREAD_COLOR);  // BGR
+  ASSERT_EQ(back.cols, 160);
+  EXPECT_GT(back.at<cv::Vec3b>(60, 80)[2], 200);
+  EXPECT_LT(back.at<cv::Vec3b>(60, 80)[0], 60);
+  const auto small = thumbnailOf(cv::Mat(50, 100, CV_8UC3, cv::Scalar(0, 0, 0)));
+  ASSERT_TRUE(small);
+  EXPECT_EQ(std::pair(small->width, small->height),
+            (std::pair<int64_t, int64_t>(100, 50)));  // never enlarged
+  EXPECT_FALSE(thumbnailOf(cv::Mat()));
+  EXPECT_FALSE(makeThumbnail("/nonexistent/photo.jpg"));
+}
 
 struct Runs {
   ProgramResult report, fprint;
@@ -87,8 +139,8 @@ TEST(ReportE2E, BrokenUndatedAndOddlyNamedPhotosAreShownAsSuch) {
   const std::string odd = dir.file("missing \"<b>&'.jpg");
   writeFile(dir.file("text.jpg"), "not an image\n");
   std::vector<std::string> photos =
-      examplePhotos({"cat_1.jpg", "", "cat_2.jpg", "", "cat_3.jpg", "coffee_1.jpg",
-                     "coffee_2.jpg", "coffee_3.jpg", "astronaut_1.jpg"});
+      examplePhotos({"cat_1.jpg", "", "cat_2.jpg", "", "cat_3.jpg", "coffee_1.jpg", "coffee_2.jpg",
+                     "coffee_3.jpg", "astronaut_1.jpg"});
   photos[1] = odd;
   photos[3] = dir.file("text.jpg");
   const Runs r = runBoth(dir, writeJob(dir.file("job.json"), photos, {5, 5, 5, 5, 5, 5, 5, 5, 0}));
@@ -104,6 +156,7 @@ TEST(ReportE2E, BrokenUndatedAndOddlyNamedPhotosAreShownAsSuch) {
   EXPECT_FALSE(tiles[8].hasClass("noprint"));
   EXPECT_EQ(findTags(r.html, "div", "placeholder").size(), 2u);
   EXPECT_EQ(r.html.find("\"<b>"), std::string::npos);
+  EXPECT_EQ(tiles[1].attrs.at("title"), htmlEscape(odd));
   EXPECT_TRUE(contains(r.html, "missing &quot;&lt;b&gt;&amp;&#39;.jpg"));
 }
 
@@ -126,8 +179,12 @@ TEST(ReportE2E, BadJobsFailWithVeltoFprintsMessagesAndKeepTheOldReport) {
   TempDir dir;
   writeFile(dir.file("text.jpg"), "not an image\n");
   const std::vector<std::string> jobs = {
-      "[]", R"({"timeGroups":[]})", R"({"photos":[]})", R"({"photos":["a"],"timeGroups":[]})",
-      R"({"photos":[")" + dir.file("text.jpg") + R"(","gone.jpg"],"timeGroups":[1,1]})", ""};
+      "[]",
+      R"({"timeGroups":[]})",
+      R"({"photos":[]})",
+      R"({"photos":["a"],"timeGroups":[]})",
+      R"({"photos":[")" + dir.file("text.jpg") + R"(","gone.jpg"],"timeGroups":[1,1]})",
+      ""};
   for (const std::string& job : jobs) {
     const std::string path = dir.file(job.empty() ? "none.json" : "job.json");  // none: missing
     if (!job.empty()) writeFile(path, job);
