@@ -26,17 +26,13 @@ std::vector<int64_t> triples(const std::vector<Run>& runs) {
   return out;
 }
 
-// Each run as lo, hi, time group.
-TEST(RunsTest, Cases) {
-  using V = std::vector<int64_t>;
-  for (const auto& [tg, want] : std::vector<std::pair<V, V>>{{{5, 5, 0, 5}, {0, 1, 5, 3, 3, 5}},
-                                                             {{5, 7, 7}, {0, 0, 5, 1, 2, 7}},
-                                                             {{3, 3, 3}, {0, 2, 3}},
-                                                             {{0, 0}, {}},
-                                                             {{}, {}},
-                                                             {{-1, 4}, {1, 1, 4}}}) {
-    EXPECT_EQ(triples(buildRuns(tg)), want);
-  }
+TEST(RunsTest, Cases) {  // each run as lo, hi, time group
+  EXPECT_EQ(triples(buildRuns({5, 5, 0, 5})), (std::vector<int64_t>{0, 1, 5, 3, 3, 5}));
+  EXPECT_EQ(triples(buildRuns({5, 7, 7})), (std::vector<int64_t>{0, 0, 5, 1, 2, 7}));
+  EXPECT_EQ(triples(buildRuns({3, 3, 3})), (std::vector<int64_t>{0, 2, 3}));
+  EXPECT_EQ(triples(buildRuns({-1, 4})), (std::vector<int64_t>{1, 1, 4}));
+  EXPECT_TRUE(buildRuns({0, 0}).empty());
+  EXPECT_TRUE(buildRuns({}).empty());
 }
 
 TEST(ThresholdTest, CollectsOnlyChangesBetweenTouchingRuns) {

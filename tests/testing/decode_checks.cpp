@@ -18,15 +18,11 @@
 namespace velto::testing {
 
 cv::Mat quadrantPicture(int width, int height) {
-  cv::Mat out(height, width, CV_8UC3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const bool top = y < height / 2;
-      const bool left = x < width / 2;
-      out.at<cv::Vec3b>(y, x) =
-          top ? (left ? kTopLeft : kTopRight) : (left ? kBottomLeft : kBottomRight);
-    }
-  }
+  const int w = width / 2, h = height / 2;
+  cv::Mat out(height, width, CV_8UC3, cv::Scalar(kBottomRight));
+  out(cv::Rect(0, 0, w, h)).setTo(cv::Scalar(kTopLeft));
+  out(cv::Rect(w, 0, width - w, h)).setTo(cv::Scalar(kTopRight));
+  out(cv::Rect(0, h, w, height - h)).setTo(cv::Scalar(kBottomLeft));
   return out;
 }
 

@@ -106,12 +106,7 @@ pid_t startChild(const std::string& program, const std::vector<std::string>& arg
 
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workDir) {
-  TempDir io;
-  const pid_t pid = startChild(program, args, "/dev/null", io.file("out"), io.file("err"), workDir);
-  int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
-  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus),
-          readFile(io.file("out")), readFile(io.file("err"))};
+  return runMeasured(program, args, 1e9, workDir);
 }
 
 ProgramResult runAsNobody(const std::vector<std::string>& command, const std::string& workDir) {
@@ -123,11 +118,11 @@ ProgramResult runAsNobody(const std::vector<std::string>& command, const std::st
 }
 
 MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
-                        double limitSeconds) {
+                        double limitSeconds, const std::string& workDir) {
   TempDir io;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
-  const pid_t pid = startChild(program, args, "/dev/null", io.file("out"), io.file("err"));
+  const pid_t pid = startChild(program, args, "/dev/null", io.file("out"), io.file("err"), workDir);
   MeasuredRun run;
   int wstatus = 0;
   struct rusage usage {};

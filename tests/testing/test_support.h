@@ -78,7 +78,7 @@ struct MeasuredRun : ProgramResult {
 // runProgram, killed with SIGKILL after `limitSeconds`. The peak memory is the child's alone,
 // not the largest of every child this process ever had.
 MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
-                        double limitSeconds);
+                        double limitSeconds, const std::string& workDir = "");
 // Prints "[ measured ] what: seconds, peak memory" for the record of a run.
 void printMeasured(const std::string& what, const MeasuredRun& r);
 
