@@ -5,7 +5,6 @@
 
 #include "report/html_text.h"
 #include "report/thumbnails.h"
-#include "report_html_scan.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {

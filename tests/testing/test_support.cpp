@@ -183,6 +183,61 @@ std::vector<float> readPrint(const std::string& path) {
   return v;
 }
 
+bool Tag::hasClass(const std::string& name) const {
+  const auto it = attrs.find("class");
+  return it != attrs.end() && (" " + it->second + " ").find(" " + name + " ") != std::string::npos;
+}
+
+std::vector<Tag> findTags(const std::string& html, const std::string& name,
+                          const std::string& cls) {
+  std::vector<Tag> tags;
+  const std::string open = "<" + name;
+  for (size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+    const char next = html[at + open.size()];
+    if (next != ' ' && next != '>') continue;  // <figure> but not <figcaption>
+    // The tag ends at the first '>' outside a quoted value (values hold no '"' of their own).
+    size_t end = at;
+    bool quoted = false;
+    while (end < html.size() && (quoted || html[end] != '>')) quoted ^= html[end++] == '"';
+    if (end == html.size()) break;
+    // Its name="value" pairs. No std::regex: GCC 12 reports false uninitialised reads inside it
+    // in the sanitizer build.
+    const std::string text = html.substr(at, end - at);
+    Tag tag{at, {}};
+    for (size_t eq = text.find("=\""), close;
+         eq != std::string::npos && (close = text.find('"', eq + 2)) != std::string::npos;
+         eq = text.find("=\"", close)) {
+      const size_t start = text.rfind(' ', eq) + 1;
+      tag.attrs[text.substr(start, eq - start)] = text.substr(eq + 2, close - eq - 2);
+    }
+    if (cls.empty() || tag.hasClass(cls)) tags.push_back(tag);
+  }
+  return tags;
+}
+
+std::vector<long long> tileGroups(const std::string& html) {
+  const std::vector<Tag> tiles = findTags(html, "figure", "tile");
+  std::vector<long long> groups(tiles.size(), -1);
+  for (const Tag& t : tiles) {
+    const size_t i = std::stoul(t.attrs.at("data-index"));
+    if (i >= groups.size() || groups[i] != -1) {
+      ADD_FAILURE() << "tile index " << i << " out of range or repeated";
+      continue;
+    }
+    groups[i] = std::stoll(t.attrs.at("data-group"));
+  }
+  return groups;
+}
+
+std::vector<long long> resultGroups(const std::string& json) {
+  std::vector<long long> groups;
+  const size_t open = json.find('['), close = json.find(']');
+  if (open == std::string::npos || close == std::string::npos) return groups;
+  std::istringstream in(json.substr(open + 1, close - open - 1));
+  for (std::string item; std::getline(in, item, ',');) groups.push_back(std::stoll(item));
+  return groups;
+}
+
 double printCosine(const std::vector<float>& a, const std::vector<float>& b) {
   double ab = 0, aa = 0, bb = 0;
   for (size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); ++i) {
