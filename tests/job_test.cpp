@@ -1,4 +1,5 @@
-// Job files: time-group numbers at the edges of the 64-bit range, and the real velto-fprint
+// Job files: time-group numbers at the edges of the 64-bit range, the job fuzzer's seeds and
+// findings (fuzz/), and the real velto-fprint
 // against job files, result paths and its command line, and the numbering of
 // velto-fprint-replay.
 #include <sys/stat.h>
@@ -15,6 +16,24 @@
 
 namespace velto::testing {
 namespace {
+
+// Every seed of the job fuzzer, and whatever it ever found, parses to a consistent answer.
+TEST(FuzzRegressionTest, JobSeedsAndFindingsParseConsistently) {
+  std::vector<std::string> files;
+  for (const std::string folder : {"corpus", "regressions"}) {
+    const std::string path = VELTO_FUZZ_DIR "/" + folder + "/job";
+    for (const std::string& name : exists(path) ? listFolder(path) : std::vector<std::string>{}) {
+      files.push_back(path + "/" + name);
+    }
+  }
+  ASSERT_FALSE(files.empty());
+  for (const std::string& path : files) {
+    const JobReadResult r = parseJob(readFile(path));
+    EXPECT_NE(r.fault, JobFault::kUnreadable) << path;
+    EXPECT_TRUE(r.fault != JobFault::kNone || r.job.photos.size() == r.job.timeGroups.size())
+        << path;
+  }
+}
 
 TEST(JobFileTest, NumbersOutsideTheRangeSaturate) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
