@@ -1,7 +1,6 @@
 // Job files: time-group numbers at the edges of the 64-bit range, the job fuzzer's seeds and
-// findings (fuzz/), and the real velto-fprint
-// against job files, result paths and its command line, and the numbering of
-// velto-fprint-replay.
+// findings (fuzz/), and the real velto-fprint against job files, result paths and its command
+// line, and the numbering of velto-fprint-replay.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,8 +56,7 @@ std::string readFile(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 std::vector<std::string> listFolder(const std::string& path) {
@@ -90,13 +88,12 @@ pid_t startChild(const std::string& program, const std::vector<std::string>& arg
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int in = ::open(inPath.c_str(), O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) ::_exit(127);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
+    const std::string* paths[3] = {&inPath, &outPath, &errPath};
+    for (int fd = 0; fd < 3; ++fd) {
+      const int flags = fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+      const int opened = ::open(paths[fd]->c_str(), flags | O_CLOEXEC, 0644);
+      if (opened < 0 || ::dup2(opened, fd) < 0) ::_exit(127);
+    }
     if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(127);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
