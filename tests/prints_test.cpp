@@ -161,11 +161,8 @@ TEST(AnalysePhotosTest, RefusedPrintLeavesThePhotosNotBegun) {
   EXPECT_LT(fake.asked().size(), 20u);
 }
 
-TEST(PrintFileTest, RoundTripAndShortFiles) {
-  const std::vector<float> v = {0.25f, -1.0f, 3e-20f};
-  const auto print = parsePrintFile(printFileBytes(v));
-  ASSERT_TRUE(print.has_value());
-  EXPECT_EQ(decodePrint(*print), v);
+// Written print files are read back by velto-fprint-replay below.
+TEST(PrintFileTest, ShortFilesAndElementTypes) {
   EXPECT_FALSE(parsePrintFile("").has_value());
   EXPECT_FALSE(parsePrintFile(std::string("\x01\0\0", 3)).has_value());
   EXPECT_EQ(parsePrintFile(std::string("\x02\0\0\0", 4))->elementType, kElementFloat64);
