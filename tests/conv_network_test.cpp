@@ -21,17 +21,14 @@ struct LayerSpec {
 };
 constexpr uint32_t NONE = 0xFFFFFFFF;
 
-void put32(std::string& bytes, uint32_t v) {
-  bytes.append(reinterpret_cast<const char*>(&v), 4);
-}  // little-endian machine
-
 // A layer file with random weights; `weights` receives them in file order for the reference.
 std::string layerFile(uint32_t side, uint32_t channels, const std::vector<LayerSpec>& specs,
                       std::vector<std::vector<float>>* weights = nullptr) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
-  std::string bytes = "VELTONN1";
-  for (const uint32_t v : {side, channels, static_cast<uint32_t>(specs.size())}) put32(bytes, v);
+  // Little-endian 32-bit fields, as this machine holds them.
+  const uint32_t header[3] = {side, channels, static_cast<uint32_t>(specs.size())};
+  std::string bytes = "VELTONN1" + std::string(reinterpret_cast<const char*>(header), 12);
   for (const LayerSpec& l : specs) {
     bytes.append(reinterpret_cast<const char*>(&l), sizeof l);  // ten 32-bit fields in file order
     const uint32_t perOutput = l.kind == 1 ? 9 : l.kind == 0 ? l.in * 9 : l.in;
@@ -48,10 +45,10 @@ std::vector<double> reference(const std::vector<LayerSpec>& specs,
                               const std::vector<std::vector<float>>& weights, int64_t side,
                               const std::vector<float>& input) {
   std::vector<std::vector<double>> tensors{std::vector<double>(input.begin(), input.end())};
-  std::vector<int64_t> heights{side}, widths{side};
+  int64_t h = side, w = side;
   for (size_t i = 0; i < specs.size(); ++i) {
     const LayerSpec& l = specs[i];
-    const int64_t k = l.kind == 2 ? 1 : 3, h = heights.back(), w = widths.back();
+    const int64_t k = l.kind == 2 ? 1 : 3;
     const int64_t oh = (h + l.top + l.bottom - k) / l.stride + 1;
     const int64_t ow = (w + l.left + l.right - k) / l.stride + 1;
     const std::vector<double>& in = tensors.back();
@@ -79,11 +76,11 @@ std::vector<double> reference(const std::vector<LayerSpec>& specs,
           out[(y * ow + x) * l.out + o] = sum;
         }
     tensors.push_back(out);
-    heights.push_back(oh);
-    widths.push_back(ow);
+    h = oh;
+    w = ow;
   }
   const std::vector<double>& last = tensors.back();
-  const int64_t c = specs.back().out, pixels = heights.back() * widths.back();
+  const int64_t c = specs.back().out, pixels = h * w;
   std::vector<double> pooled(c, 0.0);
   for (int64_t p = 0; p < pixels; ++p)
     for (int64_t o = 0; o < c; ++o) pooled[o] += last[p * c + o] / static_cast<double>(pixels);

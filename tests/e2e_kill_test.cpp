@@ -16,11 +16,6 @@
 namespace velto::testing {
 namespace {
 
-// Starts the program with both output streams discarded.
-pid_t start(const std::string& program, const std::vector<std::string>& args) {
-  return startChild(program, args, "/dev/null", "/dev/null", "/dev/null");
-}
-
 void sleepFor(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
@@ -81,11 +76,15 @@ void signalAtRandomMoments(int signal, int runs, KillOutcome* outcomeOut) {
   // the temporary file's appearance to the end, in which the result is written, flushed and
   // renamed.
   writeFile(out, oldResult);
+  // The replay, both output streams discarded.
+  const auto start = [&] {
+    return startChild(kReplay, {job, out}, "/dev/null", "/dev/null", "/dev/null");
+  };
   const auto begin = std::chrono::steady_clock::now();
   const auto secondsSinceBegin = [&begin] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   };
-  const pid_t reference = start(kReplay, {job, out});
+  const pid_t reference = start();
   ASSERT_GT(reference, 0);
   const double writeStart = waitForTemporaryFile(reference, dir.path()) ? secondsSinceBegin() : -1;
   int wstatus = 0;
@@ -100,7 +99,7 @@ void signalAtRandomMoments(int signal, int runs, KillOutcome* outcomeOut) {
     writeFile(out, oldResult);
     // A third of the kills at any moment of the lifetime; the others at a moment of the
     // writing, counted from when the temporary file appears.
-    const pid_t pid = start(kReplay, {job, out});
+    const pid_t pid = start();
     ASSERT_GT(pid, 0);
     double delay = 0;
     if (run % 3 == 0) {

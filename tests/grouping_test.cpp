@@ -155,14 +155,9 @@ TEST(GroupingInvariantsTest, RandomJobs) {
         pieceStart = i + 1;
       }
     }
-    int64_t last = 0;
-    for (int64_t i = 0; i < n; ++i) {
-      if (tg[i] <= 0) {
-        ASSERT_EQ(g.groups[i], 0);
-        continue;
-      }
-      ASSERT_TRUE(g.groups[i] == last || g.groups[i] == last + 1);
-      last = g.groups[i];
+    for (int64_t i = 0, last = 0; i < n; ++i) {  // undated: 0; dated: the last group or one more
+      ASSERT_TRUE(tg[i] <= 0 ? g.groups[i] == 0 : g.groups[i] == last || g.groups[i] == last + 1);
+      if (tg[i] > 0) last = g.groups[i];
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "job/job_file.h"
 #include "job/time_group.h"
@@ -159,19 +160,6 @@ TEST_F(JobFileE2E, JobsGiveTheirResultOrTheirMessage) {
   }
 }
 
-TEST_F(JobFileE2E, ResultIntoMissingFolderOrOntoFolderFailsAndCreatesNothing) {
-  writeFile(job, kEmptyJob);
-  const std::string missing = dir.file("no/such/out.json");
-  EXPECT_EQ(runProgram(kFprint, {job, missing}),
-            failure("could not write " + missing + ": No such file or directory"));
-  ::mkdir(dir.file("target").c_str(), 0700);
-  writeFile(dir.file("target/inside"), "keep");
-  EXPECT_EQ(runProgram(kFprint, {job, dir.file("target")}),
-            failure("could not write " + dir.file("target") + ": Is a directory"));
-  EXPECT_EQ(listFolder(dir.file("target")), std::vector<std::string>{"inside"});
-  EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"job.json", "target"}));
-}
-
 // A new result gets its mode from the umask; a replaced one keeps its own and is replaced whole.
 TEST_F(JobFileE2E, ResultModeAndWholeReplacement) {
   const mode_t old = ::umask(027);  // inherited by the child
@@ -209,22 +197,32 @@ TEST_F(JobFileE2E, ResultPathThatNamesAJobPhotoIsRefusedAndThePhotoKept) {
             (std::vector<std::string>{"hard.jpg", "job.json", "p.jpg", "soft.jpg"}));
 }
 
-TEST_F(JobFileE2E, ResultPathThatIsNoRegularFileIsRefusedUntouched) {
-  // Renaming over a FIFO, a socket or a device node would replace the node with a file.
+// A result path in a missing folder, or that is a folder, a FIFO, a socket or a device node, is
+// refused and everything is left as it was: renaming over a node would replace it with a file.
+TEST_F(JobFileE2E, ResultPathsThatCannotTakeAResultAreRefusedUntouched) {
   writeFile(job, kEmptyJob);
+  ::mkdir(dir.file("folder").c_str(), 0700);
+  writeFile(dir.file("folder/inside"), "keep");
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
   ASSERT_EQ(::mknod(dir.file("sock").c_str(), S_IFSOCK | 0600, 0), 0);
-  std::vector<std::pair<std::string, mode_t>> nodes = {{"fifo", S_IFIFO}, {"sock", S_IFSOCK}};
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"no/such/out.json", "No such file or directory"},
+      {"folder", "Is a directory"},
+      {"fifo", "not a regular file"},
+      {"sock", "not a regular file"}};
   // A character device like /dev/null, made in this scratch folder (only root may).
   if (::mknod(dir.file("chardev").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
-    nodes.emplace_back("chardev", S_IFCHR);
+    cases.emplace_back("chardev", "not a regular file");
   }
-  for (const auto& [name, type] : nodes) {
+  std::map<std::string, mode_t> types;
+  for (const std::string& name : listFolder(dir.path())) types[name] = modeOf(dir.file(name));
+  for (const auto& [name, reason] : cases) {
     EXPECT_EQ(runProgram(kFprint, {job, dir.file(name)}),
-              failure("could not write " + dir.file(name) + ": not a regular file"));
-    EXPECT_EQ(modeOf(dir.file(name)) & S_IFMT, type) << name;
+              failure("could not write " + dir.file(name) + ": " + reason));
   }
-  EXPECT_EQ(listFolder(dir.path()).size(), nodes.size() + 1);
+  for (const auto& [name, type] : types) EXPECT_EQ(modeOf(dir.file(name)), type) << name;
+  EXPECT_EQ(listFolder(dir.path()).size(), types.size());
+  EXPECT_EQ(listFolder(dir.file("folder")), std::vector<std::string>{"inside"});
 }
 
 TEST_F(JobFileE2E, PhotoPathHoldingAnEscapedNulNamesNoFile) {

@@ -79,87 +79,75 @@ std::string flatProgressive(const std::string& progressive, int side) {
          std::string(static_cast<size_t>(blocks / 8), '\0') + "\xFF\xD9";
 }
 
-// Every hostile photo by name, with the good photos they are mixed with.
-class HostilePhotosE2E : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const std::string cat = readFile(kPhotos + "cat_1.jpg");
-    ASSERT_GT(cat.size(), 10000u);
-    add("empty.jpg", "");
-    for (const size_t cut : {size_t{2}, size_t{300}, cat.size() / 3, cat.size() / 2,
-                             cat.size() - 100, cat.size() - 2}) {
-      add("cut-" + std::to_string(cut) + ".jpg", cat.substr(0, cut));
-    }
-    add("noise-after-header.jpg", jpegHeaderThenNoise(cat, 30000));
-    for (const std::string name : {"png-100000x100000.png", "tiff-1000000x1000000.tif"}) {
-      add(name, readFile(kImages + "refused/" + name));
-    }
-    const std::string heic = readFile(kImages + "upright/plain.heic");
-    add("heic-cut-in-half.heic", heic.substr(0, heic.size() / 2));
-    std::string heicNoMeta = heic;
-    heicNoMeta.replace(heicNoMeta.find("meta"), 4, "free");  // the item boxes are gone
-    add("heic-without-meta.heic", heicNoMeta);
-    // JPEGs cut short and closed with an end marker; JPEGs whose frame header claims far more
-    // than their coded data holds; a valid one whose coefficients would take 768 MiB; hundreds
-    // of scans. The good rewrites stay good.
-    const std::string progressive = jpegtran(dir, cat, {"-progressive"});
-    const std::string arithmetic = jpegtran(dir, cat, {"-arithmetic"});
-    const std::string arithmeticProgressive = jpegtran(dir, cat, {"-arithmetic", "-progressive"});
-    for (const size_t percent : {30, 60}) {
-      const std::string cut = "-cut-" + std::to_string(percent) + "-with-end.jpg";
-      add("baseline" + cut, cutWithEnd(cat, percent));
-      add("progressive" + cut, cutWithEnd(progressive, percent));
-    }
-    add("arithmetic-cut-60-with-end.jpg", cutWithEnd(arithmetic, 60));
-    add("baseline-claims-16384.jpg", withFrameSide(cat, 16384));
-    add("arithmetic-claims-16384.jpg", withFrameSide(arithmetic, 16384));
-    add("arithmetic-progressive-claims-16384.jpg", withFrameSide(arithmeticProgressive, 16384));
-    add("flat-progressive-16384.jpg", flatProgressive(progressive, 16384));
-    writeFile(dir.file("scans.txt"),
-              "0,1,2: 0 0 0 0; 0: 1 62 0 0; 1: 1 63 0 0; 2: 1 63 0 0;\n0: 63 63 0 0;\n");
-    const std::string fiveScans = jpegtran(dir, cat, {"-scans", dir.file("scans.txt")});
-    const size_t lastScan = fiveScans.rfind("\xFF\xDA");  // no scan data holds 0xFF 0xDA
-    std::string manyScans = fiveScans.substr(0, fiveScans.size() - 2);
-    for (int i = 5; i < 499; ++i)
-      manyScans += fiveScans.substr(lastScan, fiveScans.size() - 2 - lastScan);
-    add("499-scans.jpg", manyScans + "\xFF\xD9");
-    if (::geteuid() != 0) {  // root reads every file
-      add("locked.jpg", cat);
-      ::chmod(dir.file("locked.jpg").c_str(), 0);
-    }
-    std::filesystem::create_directory(dir.file("folder.jpg"));
-    ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0600), 0);
-    std::filesystem::create_symlink(dir.file("loop-b.jpg"), dir.file("loop-a.jpg"));
-    std::filesystem::create_symlink(dir.file("loop-a.jpg"), dir.file("loop-b.jpg"));
-    for (const std::string& path : {dir.file("folder.jpg"), dir.file("fifo.jpg"),
-                                    std::string("/dev/zero"), dir.file("loop-a.jpg")}) {
-      photos.push_back(path);
-    }
-    hostile = photos.size() - 1;
-    add("progressive.jpg", progressive);
-    add("arithmetic.jpg", arithmetic);
-    add("arithmetic-progressive.jpg", arithmeticProgressive);
-    add("five-scans.jpg", fiveScans);
-    // A real photo stored as PNG under a JPEG name: told by content, so it gets a print.
-    std::vector<unsigned char> png;
-    ASSERT_TRUE(cv::imencode(".png", cv::imread(kPhotos + "cat_1.jpg"), png));
-    add("png-named.jpg", std::string(png.begin(), png.end()));
-  }
-
-  void add(const std::string& name, const std::string& bytes) {
-    writeFile(dir.file(name), bytes);
-    photos.push_back(dir.file(name));
-  }
-
-  TempDir dir;
-  std::vector<std::string> photos = {kPhotos + "cat_1.jpg"};  // good, hostile, good
-  size_t hostile = 0;                                         // how many
-};
-
 // velto-fprint-embed lists no print for any hostile photo and the full one for the good photos
 // in every form; velto-fprint, each photo in a time group of its own, succeeds with one group
 // each, as if the hostile photos were merely missing. Both quietly, within the memory bound.
-TEST_F(HostilePhotosE2E, EveryHostilePhotoGetsNoPrintQuietlyInBoundedMemory) {
+TEST(HostilePhotosE2E, EveryHostilePhotoGetsNoPrintQuietlyInBoundedMemory) {
+  TempDir dir;
+  std::vector<std::string> photos = {kPhotos + "cat_1.jpg"};  // good, hostile, good
+  const auto add = [&](const std::string& name, const std::string& bytes) {
+    writeFile(dir.file(name), bytes);
+    photos.push_back(dir.file(name));
+  };
+  const std::string cat = readFile(kPhotos + "cat_1.jpg");
+  ASSERT_GT(cat.size(), 10000u);
+  add("empty.jpg", "");
+  for (const size_t cut :
+       {size_t{2}, size_t{300}, cat.size() / 3, cat.size() / 2, cat.size() - 100, cat.size() - 2}) {
+    add("cut-" + std::to_string(cut) + ".jpg", cat.substr(0, cut));
+  }
+  add("noise-after-header.jpg", jpegHeaderThenNoise(cat, 30000));
+  for (const std::string name : {"png-100000x100000.png", "tiff-1000000x1000000.tif"}) {
+    add(name, readFile(kImages + "refused/" + name));
+  }
+  const std::string heic = readFile(kImages + "upright/plain.heic");
+  add("heic-cut-in-half.heic", heic.substr(0, heic.size() / 2));
+  std::string heicNoMeta = heic;
+  heicNoMeta.replace(heicNoMeta.find("meta"), 4, "free");  // the item boxes are gone
+  add("heic-without-meta.heic", heicNoMeta);
+  // JPEGs cut short and closed with an end marker; JPEGs whose frame header claims far more
+  // than their coded data holds; a valid one whose coefficients would take 768 MiB; hundreds
+  // of scans. The good rewrites stay good.
+  const std::string progressive = jpegtran(dir, cat, {"-progressive"});
+  const std::string arithmetic = jpegtran(dir, cat, {"-arithmetic"});
+  const std::string arithmeticProgressive = jpegtran(dir, cat, {"-arithmetic", "-progressive"});
+  for (const size_t percent : {30, 60}) {
+    const std::string cut = "-cut-" + std::to_string(percent) + "-with-end.jpg";
+    add("baseline" + cut, cutWithEnd(cat, percent));
+    add("progressive" + cut, cutWithEnd(progressive, percent));
+  }
+  add("arithmetic-cut-60-with-end.jpg", cutWithEnd(arithmetic, 60));
+  add("baseline-claims-16384.jpg", withFrameSide(cat, 16384));
+  add("arithmetic-claims-16384.jpg", withFrameSide(arithmetic, 16384));
+  add("arithmetic-progressive-claims-16384.jpg", withFrameSide(arithmeticProgressive, 16384));
+  add("flat-progressive-16384.jpg", flatProgressive(progressive, 16384));
+  writeFile(dir.file("scans.txt"),
+            "0,1,2: 0 0 0 0; 0: 1 62 0 0; 1: 1 63 0 0; 2: 1 63 0 0;\n0: 63 63 0 0;\n");
+  const std::string fiveScans = jpegtran(dir, cat, {"-scans", dir.file("scans.txt")});
+  const size_t lastScan = fiveScans.rfind("\xFF\xDA");  // no scan data holds 0xFF 0xDA
+  std::string manyScans = fiveScans.substr(0, fiveScans.size() - 2);
+  for (int i = 5; i < 499; ++i)
+    manyScans += fiveScans.substr(lastScan, fiveScans.size() - 2 - lastScan);
+  add("499-scans.jpg", manyScans + "\xFF\xD9");
+  if (::geteuid() != 0) {  // root reads every file
+    add("locked.jpg", cat);
+    ::chmod(dir.file("locked.jpg").c_str(), 0);
+  }
+  std::filesystem::create_directory(dir.file("folder.jpg"));
+  ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir.file("loop-b.jpg"), dir.file("loop-a.jpg"));
+  std::filesystem::create_symlink(dir.file("loop-a.jpg"), dir.file("loop-b.jpg"));
+  photos.insert(photos.end(), {dir.file("folder.jpg"), dir.file("fifo.jpg"), "/dev/zero",
+                               dir.file("loop-a.jpg")});
+  const size_t hostile = photos.size() - 1;  // how many
+  add("progressive.jpg", progressive);
+  add("arithmetic.jpg", arithmetic);
+  add("arithmetic-progressive.jpg", arithmeticProgressive);
+  add("five-scans.jpg", fiveScans);
+  // A real photo stored as PNG under a JPEG name: told by content, so it gets a print.
+  std::vector<unsigned char> png;
+  ASSERT_TRUE(cv::imencode(".png", cv::imread(kPhotos + "cat_1.jpg"), png));
+  add("png-named.jpg", std::string(png.begin(), png.end()));
   std::vector<long long> timeGroups;
   std::string groups;
   for (size_t i = 1; i <= photos.size(); ++i) {
