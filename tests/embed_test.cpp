@@ -144,19 +144,6 @@ TEST(EmbeddingPrintTest, ColourLayoutCountsEachQuadrantInItsOwnBlock) {
 
 const std::string kExampleGroups = R"({"groups":[1,1,1,2,2,2,3,3,4,4]})";
 
-// The prints velto-fprint-embed writes for `photos`, in order; empty for a photo without one.
-std::vector<std::vector<float>> embed(const TempDir& dir, const std::vector<std::string>& photos) {
-  const ProgramResult r = runProgram(
-      kEmbed, {writeJob(dir.file("job.json"), photos, std::vector<long long>(photos.size(), 1)),
-               dir.file("prints")});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  std::vector<std::vector<float>> prints;
-  for (const Listed& l : embedListing(r.out)) prints.push_back(readPrint(l.printFile));
-  EXPECT_EQ(prints.size(), photos.size()) << r.out;
-  return prints;
-}
-
 TEST(EmbedE2E, ExampleJobSplitsEachTimeGroupAtTheChangeOfSubject) {
   // Bursts of one subject stay together; two subjects in one time group are split.
   TempDir dir;
@@ -316,8 +303,14 @@ TEST(FormatsE2E, EachFormatPrintsLikeTheJpegUprightAndDamagedCopiesGetNone) {
   pairs.insert(pairs.end(), {kPhotos + "cat_2.jpg", kImages + "photo/cat_2-stored-6-untagged.jpg"});
   std::vector<std::string> photos = pairs;
   photos.insert(photos.end(), damaged.begin(), damaged.end());
-  const std::vector<std::vector<float>> prints = embed(dir, photos);
-  ASSERT_EQ(prints.size(), photos.size());
+  const ProgramResult r = runProgram(
+      kEmbed, {writeJob(dir.file("job.json"), photos, std::vector<long long>(photos.size(), 1)),
+               dir.file("prints")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::vector<float>> prints;  // empty for a photo without a print
+  for (const Listed& l : embedListing(r.out)) prints.push_back(readPrint(l.printFile));
+  ASSERT_EQ(prints.size(), photos.size()) << r.out;
   for (size_t i = 0; i < pairs.size(); i += 2) {
     ASSERT_EQ(static_cast<int64_t>(prints[i].size()), kPrintLength) << photos[i];
     ASSERT_EQ(prints[i + 1].size(), prints[i].size()) << photos[i + 1];

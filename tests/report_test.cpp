@@ -137,11 +137,9 @@ TEST(ReportE2E, BrokenUndatedAndOddlyNamedPhotosAreShownAsSuch) {
   TempDir dir;
   const std::string odd = dir.file("missing \"<b>&'.jpg");
   writeFile(dir.file("text.jpg"), "not an image\n");
-  std::vector<std::string> photos =
-      examplePhotos({"cat_1.jpg", "", "cat_2.jpg", "", "cat_3.jpg", "coffee_1.jpg", "coffee_2.jpg",
-                     "coffee_3.jpg", "astronaut_1.jpg"});
-  photos[1] = odd;
-  photos[3] = dir.file("text.jpg");
+  const std::vector<std::string> photos =
+      examplePhotos({"cat_1.jpg", odd, "cat_2.jpg", dir.file("text.jpg"), "cat_3.jpg",
+                     "coffee_1.jpg", "coffee_2.jpg", "coffee_3.jpg", "astronaut_1.jpg"});
   const Runs r = runBoth(dir, writeJob(dir.file("job.json"), photos, {5, 5, 5, 5, 5, 5, 5, 5, 0}));
   EXPECT_EQ(r.report, kQuiet);
   EXPECT_EQ(r.fprint, kQuiet);

@@ -159,7 +159,8 @@ std::string writeJob(const std::string& path, const std::vector<std::string>& ph
 
 std::vector<std::string> examplePhotos(const std::vector<std::string>& names) {
   std::vector<std::string> paths;
-  for (const std::string& name : names) paths.push_back(kPhotos + name);
+  for (const std::string& name : names)
+    paths.push_back(name.starts_with('/') ? name : kPhotos + name);
   return paths;
 }
 

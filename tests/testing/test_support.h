@@ -76,8 +76,9 @@ struct MeasuredRun : ProgramResult {
   int64_t peakRssBytes = 0;  // the child's own peak resident set size (from wait4)
 };
 
-// runProgram, killed with SIGKILL after `limitSeconds`. The peak memory is the child's alone,
-// not the largest of every child this process ever had.
+// runProgram, killed with SIGKILL after `limitSeconds`. The peak memory is the child's own, not
+// the largest of every child this process ever had; it does count what this process held when
+// it forked the child, so keep that small where the bound is tight.
 MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
                         double limitSeconds, const std::string& workDir = "");
 // Prints "[ measured ] what: seconds, peak memory" for the record of a run.
@@ -87,7 +88,7 @@ void printMeasured(const std::string& what, const MeasuredRun& r);
 std::string writeJob(const std::string& path, const std::vector<std::string>& photos,
                      const std::vector<long long>& groups);
 
-// The paths of example photos by name.
+// The paths of example photos by name; absolute paths are kept as they are.
 std::vector<std::string> examplePhotos(const std::vector<std::string>& names);
 
 // One line of velto-fprint-embed's listing: print file, element count, photo.
