@@ -23,7 +23,10 @@ A recipe is a string of key=value fields, e.g. "net=product col=rgb w=1.5 c=1.0"
   w=        weight of the colour part (default 1.5);  c= the appended constant (default 1.0)
   gws=      grey-world level of the mean (default 0.5)
   nb=, q=   rgb: levels per channel (default 4), cells per side of the grid (default 2)
-  col2=, src2=, w2=, q2=   a second colour part, as col, src, w, q
+  col2=, src2=, w2=, q2=, nb2=   a second colour part, as col, src, w, q, nb; col=hog is the
+            gradient layout (nb orientations, q x q cells) instead of a colour layout
+  pw=      the network part's centred values raised to this power, sign kept (default 1)
+  net2=, wn2=   a second network part (another input variant) and its weight
 The means subtracted from both parts are the reference photos' means of the same recipe.
 Prints are built in double precision here; velto-fprint's own float prints differ by ~1e-7.
 
@@ -148,15 +151,45 @@ def colour_layout(levels, kind, gws=0.5, nb=4, q=2):
         g = np.minimum((v[..., 1] / np.maximum(s, 1e-9) * 8).astype(np.int64), 7)
         b = np.where(dark, 64, r * 8 + g)
         return quadrant_hist(b, 65)
+    if kind == "hog":
+        return gradient_layout(levels, nb, q)
     raise ValueError(kind)
+
+
+def gradient_layout(levels, nbins=8, q=4, eps=8.0):
+    """Orientations of the log-luma gradients, weighted by their strength, per cell of a q x q
+    grid, each cell scaled to unit length (a floor of half the mean cell keeps flat cells quiet).
+    Exposure scales luma, which the logarithm turns into an offset that gradients ignore."""
+    x = levels.astype(np.float64)
+    luma = np.log(x @ np.array([0.299, 0.587, 0.114]) + eps)
+    n = len(x)
+    luma = luma.reshape(n, SIDE // 2, 2, SIDE // 2, 2).mean(axis=(2, 4))
+    gx = np.zeros_like(luma)
+    gy = np.zeros_like(luma)
+    gx[:, :, 1:-1] = luma[:, :, 2:] - luma[:, :, :-2]
+    gy[:, 1:-1, :] = luma[:, 2:, :] - luma[:, :-2, :]
+    mag = np.hypot(gx, gy)
+    ang = np.mod(np.arctan2(gy, gx), np.pi)
+    b = np.minimum((ang / np.pi * nbins).astype(np.int64), nbins - 1)
+    side = SIDE // 2
+    cell = np.arange(side) * q // side
+    cells = (cell[:, None] * q + cell[None, :]).reshape(-1)
+    flat = b.reshape(n, -1) + (cells * nbins)[None, :]
+    out = np.zeros((n, q * q * nbins))
+    for i in range(n):
+        out[i] = np.bincount(flat[i], weights=mag[i].reshape(-1), minlength=q * q * nbins)
+    h = out.reshape(n, q * q, nbins)
+    norm = np.linalg.norm(h, axis=2, keepdims=True)
+    floor = norm.mean(axis=1, keepdims=True) * 0.5
+    return (h / (norm + floor + 1e-12)).reshape(n, -1) / q
 
 
 def parse_recipe(text):
     r = {"net": "product", "col": "rgb", "src": "product", "w": 1.5, "c": 1.0, "gws": 0.5,
-         "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2}
+         "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2, "nb2": 4, "net2": "none", "wn2": 1.0, "pw": 1.0}
     for field in text.split():
         k, v = field.split("=")
-        r[k] = float(v) if k in ("w", "c", "gws", "w2") else int(v) if k in ("nb", "q", "q2") else v
+        r[k] = float(v) if k in ("w", "c", "gws", "w2", "wn2", "pw") else int(v) if k in ("nb", "q", "q2", "nb2") else v
     return r
 
 
@@ -172,7 +205,12 @@ def prints(recipe, dumps):
     if r["net"] != "none":
         ref = dumps["ref"].pooled(r["net"]).mean(axis=0)
         for b in BASES:
-            parts[b].append(unit(dumps[b].pooled(r["net"]) - ref))
+            d = dumps[b].pooled(r["net"]) - ref
+            parts[b].append(unit(np.sign(d) * np.abs(d) ** r["pw"]))
+    if r["net2"] != "none":
+        ref = dumps["ref"].pooled(r["net2"]).mean(axis=0)
+        for b in BASES:
+            parts[b].append(unit(dumps[b].pooled(r["net2"]) - ref) * r["wn2"])
     if r["col"] != "none":
         def col(d):
             return np.sqrt(colour_layout(d.input(r["src"]), r["col"], r["gws"], r["nb"], r["q"]))
@@ -181,7 +219,7 @@ def prints(recipe, dumps):
             parts[b].append(unit(col(dumps[b]) - ref) * r["w"])
     if r["col2"] != "none":
         def col2(d):
-            return np.sqrt(colour_layout(d.input(r["src2"]), r["col2"], r["gws"], r["nb"], r["q2"]))
+            return np.sqrt(colour_layout(d.input(r["src2"]), r["col2"], r["gws"], r["nb2"], r["q2"]))
         ref = col2(dumps["ref"]).mean(axis=0)
         for b in BASES:
             parts[b].append(unit(col2(dumps[b]) - ref) * r["w2"])
