@@ -201,7 +201,7 @@ std::vector<Tag> findTags(const std::string& html, const std::string& name,
     // Its name="value" pairs. No std::regex: GCC 12 reports false uninitialised reads inside it
     // in the sanitizer build.
     const std::string text = html.substr(at, end - at);
-    Tag tag{at, {}};
+    Tag tag;
     for (size_t eq = text.find("=\""), close;
          eq != std::string::npos && (close = text.find('"', eq + 2)) != std::string::npos;
          eq = text.find("=\"", close)) {

@@ -106,7 +106,6 @@ std::vector<long long> resultGroups(const std::string& json);
 // Reading the report page: the start tags of one kind with their attributes, in page order.
 // Enough for the page the report writes (double-quoted attributes), no HTML parser.
 struct Tag {
-  size_t offset = 0;                         // where the tag starts in the page
   std::map<std::string, std::string> attrs;  // values as written, entities not decoded
   bool hasClass(const std::string& name) const;
 };
