@@ -70,14 +70,6 @@ TEST(BoundaryScoresTest, SmallJobsAndWindowsWithoutUsablePhotos) {
   EXPECT_EQ(D[2], 0.0f);
 }
 
-TEST(BoundaryScoresTest, UnusablePhotoIsLeftOutNotReplacedByAFartherOne) {
-  // Photo 3 is undated; the before window of gap 3 is photos 1 and 2 only, which look like
-  // the after window, so the score is 0. Taking photo 0 instead would give a positive score.
-  const std::vector<int64_t> tg = {1, 1, 1, 0, 1, 1};
-  const std::vector<FeatureVector> v = {{1, 0}, {0, 1}, {0, 1}, {1, 0}, {0, 1}, {0, 1}};
-  EXPECT_EQ(boundaryScores(tg, v, 2)[3], 0.0f);
-}
-
 TEST(BoundaryScoresTest, ZeroMeanAgainstAnyOtherIsOne) {
   EXPECT_FLOAT_EQ(boundaryScores({1, 1}, {{0, 0}, {3, 4}}, 2)[0], 1.0f);
   EXPECT_EQ(boundaryScores({1, 1}, {{0, 0}, {0, 0}}, 2)[0], 0.0f);

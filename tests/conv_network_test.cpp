@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -21,36 +21,20 @@ struct LayerSpec {
 };
 constexpr uint32_t NONE = 0xFFFFFFFF;
 
-void put32(std::string& bytes, uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void putFloat(std::string& bytes, float f) {
-  uint32_t bits = 0;
-  std::memcpy(&bits, &f, 4);
-  put32(bytes, bits);
-}
-
 // A layer file with random weights; `weights` receives them in file order for the reference.
 std::string layerFile(uint32_t side, uint32_t channels, const std::vector<LayerSpec>& specs,
                       std::vector<std::vector<float>>* weights = nullptr) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
-  std::string bytes = "VELTONN1";
-  put32(bytes, side);
-  put32(bytes, channels);
-  put32(bytes, static_cast<uint32_t>(specs.size()));
+  // Little-endian 32-bit fields, as this machine holds them.
+  const uint32_t header[3] = {side, channels, static_cast<uint32_t>(specs.size())};
+  std::string bytes = "VELTONN1" + std::string(reinterpret_cast<const char*>(header), 12);
   for (const LayerSpec& l : specs) {
-    for (uint32_t v :
-         {l.kind, l.in, l.out, l.stride, l.top, l.left, l.bottom, l.right, l.relu6, l.residual}) {
-      put32(bytes, v);
-    }
+    bytes.append(reinterpret_cast<const char*>(&l), sizeof l);  // ten 32-bit fields in file order
     const uint32_t perOutput = l.kind == 1 ? 9 : l.kind == 0 ? l.in * 9 : l.in;
     std::vector<float> w(l.out * perOutput + l.out);
-    for (float& v : w) {
-      v = uniform(rng);
-      putFloat(bytes, v);
-    }
+    for (float& v : w) v = uniform(rng);
+    bytes.append(reinterpret_cast<const char*>(w.data()), w.size() * 4);
     if (weights != nullptr) weights->push_back(w);
   }
   return bytes;
@@ -61,10 +45,10 @@ std::vector<double> reference(const std::vector<LayerSpec>& specs,
                               const std::vector<std::vector<float>>& weights, int64_t side,
                               const std::vector<float>& input) {
   std::vector<std::vector<double>> tensors{std::vector<double>(input.begin(), input.end())};
-  std::vector<int64_t> heights{side}, widths{side};
+  int64_t h = side, w = side;
   for (size_t i = 0; i < specs.size(); ++i) {
     const LayerSpec& l = specs[i];
-    const int64_t k = l.kind == 2 ? 1 : 3, h = heights.back(), w = widths.back();
+    const int64_t k = l.kind == 2 ? 1 : 3;
     const int64_t oh = (h + l.top + l.bottom - k) / l.stride + 1;
     const int64_t ow = (w + l.left + l.right - k) / l.stride + 1;
     const std::vector<double>& in = tensors.back();
@@ -92,11 +76,11 @@ std::vector<double> reference(const std::vector<LayerSpec>& specs,
           out[(y * ow + x) * l.out + o] = sum;
         }
     tensors.push_back(out);
-    heights.push_back(oh);
-    widths.push_back(ow);
+    h = oh;
+    w = ow;
   }
   const std::vector<double>& last = tensors.back();
-  const int64_t c = specs.back().out, pixels = heights.back() * widths.back();
+  const int64_t c = specs.back().out, pixels = h * w;
   std::vector<double> pooled(c, 0.0);
   for (int64_t p = 0; p < pixels; ++p)
     for (int64_t o = 0; o < c; ++o) pooled[o] += last[p * c + o] / static_cast<double>(pixels);
@@ -122,8 +106,7 @@ TEST(ConvNetworkTest, EveryKernelSetMatchesTheReferenceOnAnyThread) {
   std::mt19937 rng(3);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   std::vector<std::vector<float>> inputs(3, std::vector<float>(23 * 23 * 3));
-  for (auto& input : inputs)
-    for (float& v : input) v = unit(rng);
+  for (auto& input : inputs) std::generate(input.begin(), input.end(), [&] { return unit(rng); });
 
   for (const ConvKernels* kernels : {&genericConvKernels(), &bestConvKernels()}) {
     std::vector<std::vector<float>> alone;
@@ -132,8 +115,8 @@ TEST(ConvNetworkTest, EveryKernelSetMatchesTheReferenceOnAnyThread) {
       const std::vector<double> want = reference(kSpecs, weights, 23, input);
       const std::vector<float> got = net->pooledOutputs(input.data(), *kernels, workspace);
       ASSERT_EQ(got.size(), want.size());
-      double scale = 0;
-      for (double v : want) scale = std::max(scale, std::abs(v));
+      const double scale = std::abs(*std::max_element(
+          want.begin(), want.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }));
       ASSERT_GT(scale, 0.1);
       for (size_t k = 0; k < got.size(); ++k) {
         EXPECT_NEAR(got[k], want[k], 1e-5 * scale) << kernels->name << " output " << k;
@@ -164,23 +147,20 @@ TEST(ConvNetworkTest, RefusesInconsistentLayerFiles) {
   EXPECT_FALSE(ConvNetwork::fromLayerFile(good.substr(0, good.size() - 1)).has_value());
   EXPECT_FALSE(ConvNetwork::fromLayerFile(good + "x").has_value());
 
-  auto refused = [](std::vector<LayerSpec> specs) {
-    return !ConvNetwork::fromLayerFile(layerFile(23, 3, specs)).has_value();
-  };
-  auto with = [](size_t layer, auto change) {
+  auto refused = [](size_t layer, auto change) {
     std::vector<LayerSpec> specs = kSpecs;
     change(specs[layer]);
-    return specs;
+    return !ConvNetwork::fromLayerFile(layerFile(23, 3, specs)).has_value();
   };
-  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.in = 4; })));        // not the input's channels
-  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.out = 20; })));      // not a multiple of 8
-  EXPECT_TRUE(refused(with(1, [](LayerSpec& l) { l.out = 24; })));      // depthwise changes width
-  EXPECT_TRUE(refused(with(2, [](LayerSpec& l) { l.stride = 2; })));    // strided 1 x 1
-  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.kind = 3; })));      // unknown kind
-  EXPECT_TRUE(refused(with(5, [](LayerSpec& l) { l.residual = 2; })));  // other width
-  EXPECT_TRUE(refused(with(5, [](LayerSpec& l) { l.residual = 7; })));  // not computed yet
-  EXPECT_TRUE(refused(with(7, [](LayerSpec& l) { l.residual = 3; })));  // other size
-  EXPECT_TRUE(refused(with(0, [](LayerSpec& l) { l.bottom = 40; })));   // absurd padding
+  EXPECT_TRUE(refused(0, [](LayerSpec& l) { l.in = 4; }));        // not the input's channels
+  EXPECT_TRUE(refused(2, [](LayerSpec& l) { l.out = 20; }));      // not a multiple of 8
+  EXPECT_TRUE(refused(1, [](LayerSpec& l) { l.out = 24; }));      // depthwise changes width
+  EXPECT_TRUE(refused(2, [](LayerSpec& l) { l.stride = 2; }));    // strided 1 x 1
+  EXPECT_TRUE(refused(0, [](LayerSpec& l) { l.kind = 3; }));      // unknown kind
+  EXPECT_TRUE(refused(5, [](LayerSpec& l) { l.residual = 2; }));  // other width
+  EXPECT_TRUE(refused(5, [](LayerSpec& l) { l.residual = 7; }));  // not computed yet
+  EXPECT_TRUE(refused(7, [](LayerSpec& l) { l.residual = 3; }));  // other size
+  EXPECT_TRUE(refused(0, [](LayerSpec& l) { l.bottom = 40; }));   // absurd padding
   EXPECT_FALSE(ConvNetwork::fromLayerFile(layerFile(1, 3, kSpecs)).has_value());  // too small
 }
 

@@ -1,51 +1,33 @@
 // The result file under sudden death: velto-fprint-replay killed at any moment leaves either
 // the complete old result or the complete new one, and at most its own temporary files; stopped
 // by SIGTERM, not even those.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <random>
+#include <thread>
 
-#include "testing/measured_run.h"
 #include "testing/test_support.h"
 
 namespace velto::testing {
 namespace {
 
-const std::string kReplay = VELTO_REPLAY_BIN;
-
-// Starts the program with both output streams discarded.
-pid_t start(const std::string& program, const std::vector<std::string>& args) {
-  return startChild(program, args, "/dev/null", "/dev/null", "/dev/null");
-}
-
 void sleepFor(double seconds) {
-  struct timespec t {};
-  t.tv_sec = static_cast<time_t>(seconds);
-  t.tv_nsec = static_cast<long>((seconds - static_cast<double>(t.tv_sec)) * 1e9);
-  while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
-  }
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 // What may be in the folder: the inputs, the result, and temporary files of the result
 // (".out.json.tmp-" and six letters or digits).
 bool allowedName(const std::string& name) {
-  if (name == "job.json" || name == "same.print" || name == "out.json") return true;
   const std::string prefix = ".out.json.tmp-";
-  if (name.size() != prefix.size() + 6 || name.rfind(prefix, 0) != 0) return false;
-  for (size_t i = prefix.size(); i < name.size(); ++i) {
-    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
-  }
-  return true;
+  if (name == "job.json" || name == "same.print" || name == "out.json") return true;
+  return name.size() == prefix.size() + 6 && name.starts_with(prefix) &&
+         std::all_of(name.begin() + 14, name.end(),
+                     [](unsigned char c) { return std::isalnum(c); });
 }
 
 // Waits until a temporary result file shows up in `folder`; false if the process ends first.
@@ -64,14 +46,12 @@ bool waitForTemporaryFile(pid_t pid, const std::string& folder) {
 }
 
 struct KillOutcome {
-  int64_t sawOld = 0;
-  int64_t sawNew = 0;
-  int64_t leftTemporary = 0;
+  long long sawOld = 0, sawNew = 0, leftTemporary = 0;
 };
 
 // Runs the replay `runs` times, each time sending `signal` at a random moment, and checks after
 // every run that the result is whole and nothing but temporary result files was left.
-void signalAtRandomMoments(int signal, int64_t runs, KillOutcome* outcomeOut) {
+void signalAtRandomMoments(int signal, int runs, KillOutcome* outcomeOut) {
   KillOutcome& outcome = *outcomeOut;
   TempDir dir;
   const std::string job = dir.file("job.json");
@@ -80,7 +60,7 @@ void signalAtRandomMoments(int signal, int64_t runs, KillOutcome* outcomeOut) {
   // takes a while. Only the first has a print (one is enough); the others have an empty path,
   // which fails at once and keeps the rest of the run short.
   const int64_t n = 300000;
-  writeFile(dir.file("same.print"), std::string("\x01\0\0\0\0\0\x80\x3f", 8));
+  writeFile(dir.file("same.print"), kUnitPrint);
   std::string text = "{\"photos\":[\"" + dir.file("same.print") + "\"";
   for (int64_t i = 1; i < n; ++i) text += ",\"\"";
   text += "],\"timeGroups\":[";
@@ -96,11 +76,15 @@ void signalAtRandomMoments(int signal, int64_t runs, KillOutcome* outcomeOut) {
   // the temporary file's appearance to the end, in which the result is written, flushed and
   // renamed.
   writeFile(out, oldResult);
+  // The replay, both output streams discarded.
+  const auto start = [&] {
+    return startChild(kReplay, {job, out}, "/dev/null", "/dev/null", "/dev/null");
+  };
   const auto begin = std::chrono::steady_clock::now();
   const auto secondsSinceBegin = [&begin] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   };
-  const pid_t reference = start(kReplay, {job, out});
+  const pid_t reference = start();
   ASSERT_GT(reference, 0);
   const double writeStart = waitForTemporaryFile(reference, dir.path()) ? secondsSinceBegin() : -1;
   int wstatus = 0;
@@ -111,11 +95,11 @@ void signalAtRandomMoments(int signal, int64_t runs, KillOutcome* outcomeOut) {
   const double writing = std::max(0.005, writeStart < 0 ? 0.0 : lifetime - writeStart);
 
   std::mt19937_64 random(20261206);
-  for (int64_t run = 0; run < runs; ++run) {
+  for (int run = 0; run < runs; ++run) {
     writeFile(out, oldResult);
     // A third of the kills at any moment of the lifetime; the others at a moment of the
     // writing, counted from when the temporary file appears.
-    const pid_t pid = start(kReplay, {job, out});
+    const pid_t pid = start();
     ASSERT_GT(pid, 0);
     double delay = 0;
     if (run % 3 == 0) {
@@ -140,11 +124,9 @@ void signalAtRandomMoments(int signal, int64_t runs, KillOutcome* outcomeOut) {
     }
   }
   std::printf(
-      "[ measured ] signal %d, lifetime %.2f s, writing %.3f s; %lld runs: %lld old, %lld new, "
-      "%lld temporary files\n",
-      signal, lifetime, writing, static_cast<long long>(runs),
-      static_cast<long long>(outcome.sawOld), static_cast<long long>(outcome.sawNew),
-      static_cast<long long>(outcome.leftTemporary));
+      "[ measured ] signal %d, lifetime %.2f s, writing %.3f s; %d runs: %lld old, %lld "
+      "new, %lld temporary files\n",
+      signal, lifetime, writing, runs, outcome.sawOld, outcome.sawNew, outcome.leftTemporary);
 }
 
 TEST(CrashSafeResultE2E, KilledAtRandomMomentsLeavesOldOrNewResultWhole) {

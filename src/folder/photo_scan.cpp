@@ -76,7 +76,7 @@ class Scanner {
       }
       // A symbolic link counts as what it leads to, unless that is a folder.
       if (S_ISLNK(st.st_mode) && (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))) {
-        if (!S_ISDIR(st.st_mode)) ++out_->skipped;  // a dangling link
+        if (!S_ISDIR(st.st_mode) && !endsWithXmp(path)) ++out_->skipped;  // a dangling link
         continue;
       }
       visitFile(path, st);

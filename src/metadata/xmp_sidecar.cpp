@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <exiv2/exiv2.hpp>
 #include <vector>
 
@@ -153,11 +155,23 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
 SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional<std::string>& leaf,
                              bool dryRun, std::string* err) {
   std::optional<std::string> existing;
+  // A sidecar that is a symbolic link (to a sidecar store, say) is updated where it leads, so
+  // the link stays and its target is not left behind with the old keywords.
+  std::string target = sidecarPath;
   struct stat st {};
   if (::lstat(sidecarPath.c_str(), &st) == 0) {
     std::string bytes;
     if (!readRegularFile(sidecarPath, kMaxSidecarBytes, &bytes, err)) {
       return SidecarOutcome::kFailed;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      std::unique_ptr<char, decltype(&std::free)> real(::realpath(sidecarPath.c_str(), nullptr),
+                                                       &std::free);
+      if (!real) {
+        *err = std::strerror(errno);
+        return SidecarOutcome::kFailed;
+      }
+      target = real.get();
     }
     existing = std::move(bytes);
   } else if (errno != ENOENT) {
@@ -169,7 +183,7 @@ SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional
   SidecarMerge merge;
   if (!mergeSeriesKeyword(existing, leaf, &merge, err)) return SidecarOutcome::kFailed;
   if (!merge.changed) return SidecarOutcome::kUnchanged;
-  if (!dryRun && !writeFileAtomically(sidecarPath, merge.bytes, err)) {
+  if (!dryRun && !writeFileAtomically(target, merge.bytes, err)) {
     return SidecarOutcome::kFailed;
   }
   return existing ? SidecarOutcome::kUpdated : SidecarOutcome::kCreated;

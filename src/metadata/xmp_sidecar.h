@@ -39,7 +39,8 @@ enum class SidecarOutcome {
 };
 
 // Reads the sidecar at `sidecarPath`, merges `leaf` in and, unless `dryRun`, replaces the file
-// all at once (writeFileAtomically). On kFailed the reason is in `*err`.
+// all at once (writeFileAtomically). A sidecar that is a symbolic link is replaced where the
+// link leads; the link stays. On kFailed the reason is in `*err`.
 SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional<std::string>& leaf,
                              bool dryRun, std::string* err);
 

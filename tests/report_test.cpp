@@ -1,0 +1,203 @@
+// The HTML report: its text encodings and thumbnails, and the real velto-fprint-report, which
+// shows the groups velto-fprint makes and fails as it does.
+#include <algorithm>
+#include <opencv2/imgcodecs.hpp>
+
+#include "report/html_text.h"
+#include "report/thumbnails.h"
+#include "testing/test_support.h"
+
+namespace velto::testing {
+namespace {
+
+TEST(HtmlText, Base64MatchesTheRfcVectorsAndHighBytes) {
+  // Bytes of 0x80 and above must not be sign-extended into the neighbouring digits.
+  for (const auto& [text, code] :
+       std::vector<std::pair<std::string, std::string>>{{"", ""},
+                                                        {"f", "Zg=="},
+                                                        {"fo", "Zm8="},
+                                                        {"foo", "Zm9v"},
+                                                        {"foob", "Zm9vYg=="},
+                                                        {"fooba", "Zm9vYmE="},
+                                                        {"foobar", "Zm9vYmFy"},
+                                                        {"\xFF\xD8\xFF", "/9j/"},
+                                                        {"\x80", "gA=="}}) {
+    EXPECT_EQ(base64Encode(text), code);
+  }
+}
+
+TEST(HtmlText, EscapeLeavesNoMarkupAndKeepsUtf8) {
+  EXPECT_EQ(htmlEscape(R"(a<b>&"c'.jpg)"), "a&lt;b&gt;&amp;&quot;c&#39;.jpg");
+  EXPECT_EQ(htmlEscape("caf\xC3\xA9/\xE5\x86\x99.jpg"), "caf\xC3\xA9/\xE5\x86\x99.jpg");
+  EXPECT_EQ(htmlEscape(std::string("a\0b\x1b", 4)),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
+}
+
+TEST(HtmlText, ExactNumberReadsBackToTheSameFloat) {
+  for (const float v : {0.54f, 0.45f, 1.0f / 3.0f, 1.3213f, 0.0f, 1e-7f}) {
+    EXPECT_EQ(std::stof(exactNumber(v)), v) << exactNumber(v);
+  }
+}
+
+TEST(Thumbnails, ShrinkToTheLongSideAndKeepColours) {
+  // A pure red picture must stay red: a swapped channel order would make it blue.
+  const auto t = thumbnailOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(255, 0, 0)));  // RGB
+  ASSERT_TRUE(t);
+  EXPECT_EQ(std::pair(t->width, t->height), (std::pair<int64_t, int64_t>(160, 120)));
+  const cv::Mat back = cv::imdecode(std::vector<uchar>(t->jpeg.begin(), t->jpeg.end()),
+                                    cv::IMREAD_COLOR);  // BGR
+  ASSERT_EQ(back.cols, 160);
+  EXPECT_GT(back.at<cv::Vec3b>(60, 80)[2], 200);
+  EXPECT_LT(back.at<cv::Vec3b>(60, 80)[0], 60);
+  const auto small = thumbnailOf(cv::Mat(50, 100, CV_8UC3, cv::Scalar(0, 0, 0)));
+  ASSERT_TRUE(small);
+  EXPECT_EQ(std::pair(small->width, small->height),
+            (std::pair<int64_t, int64_t>(100, 50)));  // never enlarged
+  EXPECT_FALSE(thumbnailOf(cv::Mat()));
+  EXPECT_FALSE(makeThumbnail("/nonexistent/photo.jpg"));
+}
+
+struct Runs {
+  ProgramResult report, fprint;
+  std::string html;
+  std::vector<long long> groups;  // what velto-fprint wrote
+};
+
+// Both programs on the same job file, from the same working folder.
+Runs runBoth(const TempDir& dir, const std::string& job, const std::string& workDir = "") {
+  Runs r;
+  r.report = runProgram(kReport, {job, dir.file("report.html")}, workDir);
+  r.fprint = runProgram(kFprint, {job, dir.file("result.json")}, workDir);
+  r.html = readFile(dir.file("report.html"));
+  r.groups = resultGroups(readFile(dir.file("result.json")));
+  EXPECT_EQ(tileGroups(r.html), r.groups);
+  return r;
+}
+
+float thresholdOf(const std::string& html) {
+  const std::vector<Tag> t = findTags(html, "line", "threshold");
+  EXPECT_EQ(t.size(), 1u);
+  return t.empty() ? -1.0f : std::stof(t[0].attrs.at("data-value"));
+}
+
+TEST(ReportE2E, ExampleJobPageMatchesTheResult) {
+  TempDir dir;
+  const Runs r = runBoth(dir, "job.json", kExamples);
+  EXPECT_EQ(r.report, kQuiet);
+  ASSERT_EQ(r.groups.size(), 10u);
+  // Self-contained: nothing the browser would fetch.
+  for (const char* remote : {"http://", "https://", "src=\"http", "<link"}) {
+    EXPECT_EQ(r.html.find(remote), std::string::npos) << remote;
+  }
+  EXPECT_EQ(findTags(r.html, "img").size(), 10u);
+  for (const Tag& img : findTags(r.html, "img")) {
+    EXPECT_EQ(img.attrs.at("src").rfind("data:image/jpeg;base64,/9j/", 0), 0u);
+    EXPECT_EQ(std::max(std::stoi(img.attrs.at("width")), std::stoi(img.attrs.at("height"))), 160);
+  }
+  const std::vector<Tag> points = findTags(r.html, "circle", "gap");
+  ASSERT_EQ(points.size(), 9u);
+  for (size_t i = 0; i < points.size(); ++i)
+    EXPECT_EQ(points[i].attrs.at("data-gap"), std::to_string(i));
+  // One change of time group: too few scores for a median, so the default.
+  EXPECT_EQ(thresholdOf(r.html), 0.54f);
+  // The cuts shown are where velto-fprint starts a new group inside a time group.
+  std::vector<std::string> cuts;
+  for (const Tag& p : findTags(r.html, "circle", "cut")) cuts.push_back(p.attrs.at("data-gap"));
+  EXPECT_EQ(cuts, (std::vector<std::string>{"2", "7"}));
+  for (const std::string& gap : cuts) {
+    EXPECT_GT(std::stof(points[std::stoul(gap)].attrs.at("data-score")), 0.54f);
+  }
+}
+
+TEST(ReportE2E, ThresholdIsTheMedianOfTheTimeGroupChanges) {
+  // Four time groups over the example photos (astronaut, cat, coffee, rocket): three changes
+  // between touching runs, so the threshold is their median, clamped.
+  TempDir dir;
+  const Runs r = runBoth(dir, writeJob(dir.file("job.json"), examplePhotos(listFolder(kPhotos)),
+                                       {1, 1, 2, 2, 2, 3, 3, 3, 4, 4}));
+  ASSERT_EQ(r.report.status, 0) << r.report.err;
+  std::vector<std::string> changes;
+  std::vector<float> scores;
+  for (const Tag& t : findTags(r.html, "circle", "calibrates")) {
+    changes.push_back(t.attrs.at("data-gap"));
+    scores.push_back(std::stof(t.attrs.at("data-score")));
+  }
+  EXPECT_EQ(changes, (std::vector<std::string>{"1", "4", "7"}));
+  // The line is drawn at the middle one of the three scores, or at the bound it lies beyond.
+  std::sort(scores.begin(), scores.end());
+  EXPECT_EQ(thresholdOf(r.html), std::clamp(scores[1], 0.45f, 0.62f));
+  EXPECT_TRUE(contains(r.html, "data-key=\"default\" data-value=\"0\""));
+  EXPECT_TRUE(contains(r.html, "data-key=\"thresholdScores\" data-value=\"3\""));
+}
+
+// A missing photo with an odd name, a text file named .jpg and an undated photo in a series:
+// the broken ones get no print and leave the series whole, and each tile says what it is.
+TEST(ReportE2E, BrokenUndatedAndOddlyNamedPhotosAreShownAsSuch) {
+  TempDir dir;
+  const std::string odd = dir.file("missing \"<b>&'.jpg");
+  writeFile(dir.file("text.jpg"), "not an image\n");
+  const std::vector<std::string> photos =
+      examplePhotos({"cat_1.jpg", odd, "cat_2.jpg", dir.file("text.jpg"), "cat_3.jpg",
+                     "coffee_1.jpg", "coffee_2.jpg", "coffee_3.jpg", "astronaut_1.jpg"});
+  const Runs r = runBoth(dir, writeJob(dir.file("job.json"), photos, {5, 5, 5, 5, 5, 5, 5, 5, 0}));
+  EXPECT_EQ(r.report, kQuiet);
+  EXPECT_EQ(r.fprint, kQuiet);
+  EXPECT_EQ(r.groups, (std::vector<long long>{1, 1, 1, 1, 1, 2, 2, 2, 0}));
+  const std::vector<Tag> tiles = findTags(r.html, "figure", "tile");
+  ASSERT_EQ(tiles.size(), 9u);
+  EXPECT_TRUE(tiles[1].hasClass("undecoded"));
+  EXPECT_EQ(tiles[1].attrs.at("data-print"), "none");
+  EXPECT_TRUE(tiles[3].hasClass("undecoded"));
+  EXPECT_EQ(tiles[8].attrs.at("data-print"), "unused");  // a print, but undated: not scored
+  EXPECT_FALSE(tiles[8].hasClass("noprint"));
+  EXPECT_EQ(findTags(r.html, "div", "placeholder").size(), 2u);
+  EXPECT_EQ(r.html.find("\"<b>"), std::string::npos);
+  EXPECT_EQ(tiles[1].attrs.at("title"), htmlEscape(odd));
+  EXPECT_TRUE(contains(r.html, "missing &quot;&lt;b&gt;&amp;&#39;.jpg"));
+}
+
+TEST(ReportE2E, UsageAndUnwritableReportPathFailWithTheirMessage) {
+  TempDir dir;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"job.json"}, {"job.json", dir.file("r.html"), "x"}}) {
+    EXPECT_EQ(runProgram(kReport, args, kExamples),
+              failure("usage: velto-fprint-report <input.json> <report.html>"));
+  }
+  EXPECT_TRUE(listFolder(dir.path()).empty());
+  const std::string path = dir.file("no-such-folder/report.html");
+  EXPECT_EQ(runProgram(kReport, {"job.json", path}, kExamples),
+            failure("could not write " + path + ": No such file or directory"));
+}
+
+// Every job velto-fprint refuses, the report refuses with the same message, keeping the old
+// report; the empty job gives a page without tiles.
+TEST(ReportE2E, BadJobsFailWithVeltoFprintsMessagesAndKeepTheOldReport) {
+  TempDir dir;
+  writeFile(dir.file("text.jpg"), "not an image\n");
+  const std::vector<std::string> jobs = {
+      "[]",
+      R"({"timeGroups":[]})",
+      R"({"photos":[]})",
+      R"({"photos":["a"],"timeGroups":[]})",
+      R"({"photos":[")" + dir.file("text.jpg") + R"(","gone.jpg"],"timeGroups":[1,1]})",
+      ""};
+  for (const std::string& job : jobs) {
+    const std::string path = dir.file(job.empty() ? "none.json" : "job.json");  // none: missing
+    if (!job.empty()) writeFile(path, job);
+    writeFile(dir.file("report.html"), "old");
+    const Runs r = runBoth(dir, path);
+    EXPECT_EQ(r.report.status, 1) << job;
+    EXPECT_NE(r.report.err, "");
+    EXPECT_EQ(r.report, r.fprint) << job;
+    EXPECT_EQ(r.html, "old");
+  }
+  writeFile(dir.file("job.json"), R"({"photos":[],"timeGroups":[]})");
+  const Runs r = runBoth(dir, dir.file("job.json"));
+  ASSERT_EQ(r.report.status, 0) << r.report.err;
+  EXPECT_TRUE(findTags(r.html, "figure", "tile").empty());
+  EXPECT_TRUE(contains(r.html, "</html>"));
+}
+
+}  // namespace
+}  // namespace velto::testing
