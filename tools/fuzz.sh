@@ -5,7 +5,8 @@
 #
 # SECONDS 0 only builds.
 # The corpus grows in build-fuzz/corpus-TARGET, seeded from fuzz/corpus/TARGET (and, for
-# images and metadata, from the tests' image fixtures; for images also the example photos).
+# images and metadata, from the tests' image fixtures; for images also the example photos, for
+# metadata the tests' sidecars).
 # Findings land in build-fuzz/findings-TARGET/; keep each as a regression file under
 # fuzz/regressions/TARGET/.
 # BUILD_DIR overrides the build folder, CORPUS_DIR the corpus folder.
@@ -51,9 +52,9 @@ case $target in
     max_len=$((1 << 20))
     options=(-dict="$root/fuzz/metadata.dict")
     if [[ ! -e $corpus/.seeded ]]; then
-      # Every format's container, with and without Exif and XMP (the dated ones and the
-      # sidecar texts are in fuzz/corpus/metadata).
-      for f in "$root"/tests/data/images/*/*; do
+      # Every format's container, with and without Exif and XMP, and the tests' sidecars (the
+      # dated photos and a sidecar as the program writes it are in fuzz/corpus/metadata).
+      for f in "$root"/tests/data/images/*/* "$root"/tests/data/sidecar/*; do
         cp -n "$f" "$corpus/$(basename "$(dirname "$f")")-$(basename "$f")"
       done
       touch "$corpus/.seeded"
