@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "metadata/bmff_nesting.h"
 #include "metadata/capture_time.h"
 #include "metadata/embedded_xmp.h"
 #include "metadata/xmp_limits.h"
@@ -144,6 +145,32 @@ std::string incompressibleProperties(int64_t n) {
   return out;
 }
 
+std::string box(const std::string& type, const std::string& payload) {
+  return bigEndian32(8 + payload.size()) + type + payload;
+}
+
+// An ISO media file with the packet as Exiv2 finds it: an item of type "mime" that the item
+// locations place in the media data, or (CR3) XMP's UUID box.
+std::string heifWith(const std::string& xmp) {
+  const std::string ftyp = box("ftyp", "heic" + std::string(4, '\0') + "mif1heic");
+  const std::string infe = box("infe", std::string("\x02\0\0\0\0\x07\0\0mime\0", 13) +
+                                           "application/rdf+xml" + '\0');
+  const auto meta = [&](size_t offset) {
+    // Version 0, offsets and lengths of 4 bytes, one item (7) with one extent.
+    const std::string iloc = box("iloc", std::string("\0\0\0\0\x44\0\0\x01\0\x07\0\0\0\x01", 14) +
+                                             bigEndian32(offset) + bigEndian32(xmp.size()));
+    return box("meta", std::string(4, '\0') + box("iinf", std::string("\0\0\0\0\0\x01", 6) + infe) +
+                           iloc);
+  };
+  const size_t mediaData = ftyp.size() + meta(0).size() + 8;
+  return ftyp + meta(mediaData) + box("mdat", xmp);
+}
+
+std::string cr3With(const std::string& xmp) {
+  const std::string uuid("\xbe\x7a\xcf\xcb\x97\xa9\x42\xe8\x9c\x71\x99\x94\x91\xe3\xaf\xac", 16);
+  return box("ftyp", "crx " + std::string(4, '\0') + "crx isom") + box("uuid", uuid + xmp);
+}
+
 TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
   const std::string ok = packet(description(incompressibleProperties(kMaxXmpSiblings)));
   const std::string tooMany = packet(description(incompressibleProperties(kMaxXmpSiblings + 1)));
@@ -154,7 +181,12 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
     for (const unsigned char c : s) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
     return out;
   };
-  const std::vector<std::pair<const char*, std::function<std::string(const std::string&)>>> kinds = {
+  struct Kind {
+    const char* what;
+    std::function<std::string(const std::string&)> make;
+    bool (*check)(const std::string&) = embeddedXmpWithinLimits;
+  };
+  const std::vector<Kind> kinds = {
       {"PNG iTXt", [&](const std::string& x) { return pngWith("iTXt", key + std::string(4, '\0') + x); }},
       {"PNG compressed iTXt",
        [&](const std::string& x) {
@@ -165,13 +197,15 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
       {"PNG raw profile", [&](const std::string& x) { return pngWith("tEXt", rawKey + hex(x)); }},
       {"WebP", [&](const std::string& x) { return webpWith(x); }},
       {"TIFF", [&](const std::string& x) { return tiffWith(x); }},
+      {"HEIF item", [&](const std::string& x) { return heifWith(x); }, bmffNestingAcceptable},
+      {"CR3 box", [&](const std::string& x) { return cr3With(x); }, bmffNestingAcceptable},
   };
   TempDir dir;
-  for (const auto& [what, make] : kinds) {
+  for (const auto& [what, make, check] : kinds) {
     writeFile(dir.file("ok"), make(ok));
     writeFile(dir.file("too-many"), make(tooMany));
-    EXPECT_TRUE(embeddedXmpWithinLimits(dir.file("ok"))) << what;
-    EXPECT_FALSE(embeddedXmpWithinLimits(dir.file("too-many"))) << what;
+    EXPECT_TRUE(check(dir.file("ok"))) << what;
+    EXPECT_FALSE(check(dir.file("too-many"))) << what;
   }
 }
 

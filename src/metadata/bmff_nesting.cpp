@@ -8,7 +8,13 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "metadata/xmp_limits.h"
 
 namespace velto {
 namespace {
@@ -37,6 +43,55 @@ int64_t childrenAt(const char* type, const unsigned char* payload, int64_t paylo
   if (std::memcmp(type, "uuid", 4) == 0) return 16;  // the UUID (Canon's holds boxes)
   if (std::memcmp(type, "iinf", 4) == 0) return payloadSize > 0 && payload[0] == 0 ? 6 : 8;
   return -1;
+}
+
+// The UUID of the box in which CR3 files keep XMP.
+constexpr unsigned char kXmpUuid[16] = {0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8,
+                                        0x9c, 0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac};
+
+// Reads `bytes` big-endian bytes at `*at` of `s` (none: 0); false past the end.
+bool field(const std::string& s, size_t* at, int bytes, uint64_t* value) {
+  if (*at + static_cast<size_t>(bytes) > s.size()) return false;
+  *value = bigEndian(reinterpret_cast<const unsigned char*>(s.data()) + *at, bytes);
+  *at += static_cast<size_t>(bytes);
+  return true;
+}
+
+// The file ranges of the items in `wanted` that an item location box (payload `iloc`) places
+// in the file itself (construction method 0): {offset, length} per extent.
+std::vector<std::pair<int64_t, int64_t>> itemExtents(const std::string& iloc,
+                                                     const std::set<uint64_t>& wanted) {
+  std::vector<std::pair<int64_t, int64_t>> out;
+  size_t at = 0;
+  uint64_t version = 0, flags = 0, sizes = 0, moreSizes = 0, items = 0;
+  if (!field(iloc, &at, 1, &version) || !field(iloc, &at, 3, &flags) ||
+      !field(iloc, &at, 1, &sizes) || !field(iloc, &at, 1, &moreSizes) ||
+      !field(iloc, &at, version < 2 ? 2 : 4, &items)) {
+    return out;
+  }
+  const int offsetSize = static_cast<int>(sizes >> 4), lengthSize = static_cast<int>(sizes & 15);
+  const int baseSize = static_cast<int>(moreSizes >> 4);
+  const int indexSize = version == 1 || version == 2 ? static_cast<int>(moreSizes & 15) : 0;
+  for (uint64_t i = 0; i < items; ++i) {
+    uint64_t id = 0, method = 0, reference = 0, base = 0, extents = 0;
+    if (!field(iloc, &at, version < 2 ? 2 : 4, &id) ||
+        (version >= 1 && !field(iloc, &at, 2, &method)) || !field(iloc, &at, 2, &reference) ||
+        !field(iloc, &at, baseSize, &base) || !field(iloc, &at, 2, &extents)) {
+      return out;
+    }
+    for (uint64_t e = 0; e < extents; ++e) {
+      uint64_t index = 0, offset = 0, length = 0;
+      if (!field(iloc, &at, indexSize, &index) || !field(iloc, &at, offsetSize, &offset) ||
+          !field(iloc, &at, lengthSize, &length)) {
+        return out;
+      }
+      if (wanted.count(id) != 0 && (method & 15) == 0) {
+        out.emplace_back(static_cast<int64_t>(std::min<uint64_t>(base + offset, INT64_MAX)),
+                         static_cast<int64_t>(std::min<uint64_t>(length, INT64_MAX)));
+      }
+    }
+  }
+  return out;
 }
 
 class Fd {
@@ -69,6 +124,17 @@ bool bmffNestingAcceptable(const std::string& path) {
   };
   std::vector<Level> pending = {{0, fileSize, 0, 0}};
   int64_t boxes = 0;
+  // What Exiv2 parses as XMP: items of type "mime" placed by the item locations, and the
+  // payload of XMP's UUID box.
+  std::set<uint64_t> mimeItems;
+  std::vector<std::string> locations;
+  std::vector<std::pair<int64_t, int64_t>> xmp;
+  const auto payload = [&](int64_t at, int64_t n) {
+    std::string out(static_cast<size_t>(std::max<int64_t>(0, std::min(n, fileSize - at))), '\0');
+    const ssize_t got = ::pread(fd.get(), out.data(), out.size(), at);
+    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return out;
+  };
   while (!pending.empty()) {
     const Level level = pending.back();
     pending.pop_back();
@@ -97,6 +163,23 @@ bool bmffNestingAcceptable(const std::string& path) {
       const int64_t skip = childrenAt(reinterpret_cast<const char*>(header + 4),
                                       header + headerSize, std::min<int64_t>(payloadSize,
                                                                              want - headerSize));
+      const std::string_view type(reinterpret_cast<const char*>(header + 4), 4);
+      const int64_t payloadAt = at + headerSize;
+      if (type == "infe") {
+        // Version 2 or 3: item ID of 2 or 4 bytes, protection index, item type.
+        const std::string p = payload(payloadAt, 16);
+        size_t pos = 4;
+        uint64_t id = 0, protection = 0;
+        if (!p.empty() && p[0] >= 2 && field(p, &pos, p[0] == 2 ? 2 : 4, &id) &&
+            field(p, &pos, 2, &protection) && p.compare(pos, 4, "mime") == 0) {
+          mimeItems.insert(id);
+        }
+      } else if (type == "iloc") {
+        locations.push_back(payload(payloadAt, payloadSize));
+      } else if (type == "uuid" && payloadSize >= 16 &&
+                 payload(payloadAt, 16) == std::string(reinterpret_cast<const char*>(kXmpUuid), 16)) {
+        xmp.emplace_back(payloadAt + 16, payloadSize - 16);
+      }
       if (skip >= 0) {
         const Level inner = {at + headerSize + skip, at + boxSize, level.depth + 1,
                              level.held + payloadSize};
@@ -105,6 +188,12 @@ bool bmffNestingAcceptable(const std::string& path) {
       }
       at += boxSize;
     }
+  }
+  for (const std::string& iloc : locations) {
+    for (const auto& extent : itemExtents(iloc, mimeItems)) xmp.push_back(extent);
+  }
+  for (const auto& [offset, length] : xmp) {
+    if (!xmpWithinLimits(payload(offset, length))) return false;
   }
   return true;
 }
