@@ -46,7 +46,8 @@ template <typename Data>
 void countKeys(const Data& data, size_t salt) {
   for (const auto& d : data) {
     countFeature(hashOf(d.key(), salt + static_cast<size_t>(d.typeId()) * 7));
-    countFeature(hashOf(d.key(), salt + 1000 + static_cast<size_t>(std::bit_width(static_cast<size_t>(d.size())))));
+    countFeature(hashOf(
+        d.key(), salt + 1000 + static_cast<size_t>(std::bit_width(static_cast<size_t>(d.size())))));
   }
   countFeature(salt + std::min<size_t>(data.count(), 200));
 }

@@ -9,7 +9,6 @@
 #include <zlib.h>
 
 #include <cstdio>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,7 +37,8 @@ std::string packet(const std::string& descriptions) {
 
 std::string properties(int64_t n) {
   std::string out;
-  for (int64_t i = 0; i < n; ++i) out += "<my:p" + std::to_string(i) + ">v</my:p" + std::to_string(i) + ">";
+  for (int64_t i = 0; i < n; ++i)
+    out += "<my:p" + std::to_string(i) + ">v</my:p" + std::to_string(i) + ">";
   return out;
 }
 
@@ -68,21 +68,25 @@ TEST(XmpLimitsTest, PropertiesSideBySideUpToTheLimit) {
       {"elements + 1", packet(description(properties(kMax + 1))), false},
       {"attributes and elements", packet(description(properties(kMax - 10), 10)), true},
       {"one more attribute", packet(description(properties(kMax - 10), 11)), false},
-      {"split over descriptions", packet(description(properties(kMax / 2)) +
-                                         description(properties(kMax / 2))), true},
-      {"split, one more", packet(description(properties(kMax / 2)) +
-                                 description(properties(kMax / 2 + 1))), false},
+      {"split over descriptions",
+       packet(description(properties(kMax / 2)) + description(properties(kMax / 2))), true},
+      {"split, one more",
+       packet(description(properties(kMax / 2)) + description(properties(kMax / 2 + 1))), false},
       {"struct fields", packet(description(structOf)), true},
-      {"struct fields + 1", packet(description("<my:s>" + properties(kMax + 1) + "</my:s>")), false},
+      {"struct fields + 1", packet(description("<my:s>" + properties(kMax + 1) + "</my:s>")),
+       false},
       {"attributes of an array item",
        packet(description("<my:b><rdf:Bag><rdf:li" + attributes(kMax + 1) + "/></rdf:Bag></my:b>")),
        false},
-      {"array items", packet(description("<my:b><rdf:Bag>" + repeated("<rdf:li>x</rdf:li>", 3 * kMax) +
-                                         "</rdf:Bag></my:b>")), true},
+      {"array items",
+       packet(description("<my:b><rdf:Bag>" + repeated("<rdf:li>x</rdf:li>", 3 * kMax) +
+                          "</rdf:Bag></my:b>")),
+       true},
       {"namespaces, one on each element", packet(description(namespaces)), false},
       {"properties in comments and CDATA",
        packet(description("<!--" + properties(kMax + 1) + "--><my:c><![CDATA[" +
-                          properties(kMax + 1) + "]]></my:c>")), true},
+                          properties(kMax + 1) + "]]></my:c>")),
+       true},
       {"cut short", packet(description(properties(kMax + 1))).substr(0, 300000), false},
   };
   for (const Case& c : cases) EXPECT_EQ(xmpWithinLimits(c.xml), c.accepted) << c.what;
@@ -115,16 +119,16 @@ std::string pngWith(const std::string& type, const std::string& data) {
          bigEndian32(data.size()) + type + data + "crc!" + bigEndian32(0) + "IEND" + "crc!";
 }
 
-std::string webpWith(const std::string& xmp) {
-  const std::string chunks = "VP8X" + littleEndian32(10) + std::string(10, '\0') + "XMP " +
-                             littleEndian32(xmp.size()) + xmp + (xmp.size() % 2 ? "\0" : "");
+std::string webpWith(const std::string& type, const std::string& data) {
+  const std::string chunks = "VP8X" + littleEndian32(10) + std::string(10, '\0') + type +
+                             littleEndian32(data.size()) + data + (data.size() % 2 ? "\0" : "");
   return "RIFF" + littleEndian32(4 + chunks.size()) + "WEBP" + chunks;
 }
 
 // A big-endian TIFF whose first directory holds the packet in the XMP tag (700).
 std::string tiffWith(const std::string& xmp) {
-  const std::string entry = std::string("\x02\xBC\0\x01", 4) + bigEndian32(xmp.size()) +
-                            bigEndian32(8 + 2 + 12 + 4);
+  const std::string entry =
+      std::string("\x02\xBC\0\x01", 4) + bigEndian32(xmp.size()) + bigEndian32(8 + 2 + 12 + 4);
   return std::string("MM\0*", 4) + bigEndian32(8) + std::string("\0\x01", 2) + entry +
          bigEndian32(0) + xmp;
 }
@@ -151,16 +155,16 @@ std::string box(const std::string& type, const std::string& payload) {
 
 // An ISO media file with the packet as Exiv2 finds it: an item of type "mime" that the item
 // locations place in the media data, or (CR3) XMP's UUID box.
-std::string heifWith(const std::string& xmp) {
+std::string heifWith(const std::string& itemType, const std::string& xmp) {
   const std::string ftyp = box("ftyp", "heic" + std::string(4, '\0') + "mif1heic");
-  const std::string infe = box("infe", std::string("\x02\0\0\0\0\x07\0\0mime\0", 13) +
+  const std::string infe = box("infe", std::string("\x02\0\0\0\0\x07\0\0", 8) + itemType + '\0' +
                                            "application/rdf+xml" + '\0');
   const auto meta = [&](size_t offset) {
     // Version 0, offsets and lengths of 4 bytes, one item (7) with one extent.
     const std::string iloc = box("iloc", std::string("\0\0\0\0\x44\0\0\x01\0\x07\0\0\0\x01", 14) +
                                              bigEndian32(offset) + bigEndian32(xmp.size()));
-    return box("meta", std::string(4, '\0') + box("iinf", std::string("\0\0\0\0\0\x01", 6) + infe) +
-                           iloc);
+    return box("meta",
+               std::string(4, '\0') + box("iinf", std::string("\0\0\0\0\0\x01", 6) + infe) + iloc);
   };
   const size_t mediaData = ftyp.size() + meta(0).size() + 8;
   return ftyp + meta(mediaData) + box("mdat", xmp);
@@ -178,7 +182,8 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
   const std::string rawKey = std::string("Raw profile type xmp") + '\0';
   const auto hex = [](const std::string& s) {
     std::string out = "\nxmp\n" + std::to_string(s.size()) + "\n";
-    for (const unsigned char c : s) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    for (const unsigned char c : s)
+      out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
     return out;
   };
   struct Kind {
@@ -187,7 +192,8 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
     bool (*check)(const std::string&) = embeddedXmpWithinLimits;
   };
   const std::vector<Kind> kinds = {
-      {"PNG iTXt", [&](const std::string& x) { return pngWith("iTXt", key + std::string(4, '\0') + x); }},
+      {"PNG iTXt",
+       [&](const std::string& x) { return pngWith("iTXt", key + std::string(4, '\0') + x); }},
       {"PNG compressed iTXt",
        [&](const std::string& x) {
          return pngWith("iTXt", key + std::string("\1\0\0\0", 4) + deflated(x));
@@ -195,9 +201,18 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
       {"PNG tEXt", [&](const std::string& x) { return pngWith("tEXt", key + x); }},
       {"PNG zTXt", [&](const std::string& x) { return pngWith("zTXt", key + '\0' + deflated(x)); }},
       {"PNG raw profile", [&](const std::string& x) { return pngWith("tEXt", rawKey + hex(x)); }},
-      {"WebP", [&](const std::string& x) { return webpWith(x); }},
+      {"WebP", [&](const std::string& x) { return webpWith("XMP ", x); }},
       {"TIFF", [&](const std::string& x) { return tiffWith(x); }},
-      {"HEIF item", [&](const std::string& x) { return heifWith(x); }, bmffNestingAcceptable},
+      {"PNG Exif", [&](const std::string& x) { return pngWith("eXIf", tiffWith(x)); }},
+      {"WebP Exif",
+       [&](const std::string& x) {
+         return webpWith("EXIF", std::string("Exif\0\0", 6) + tiffWith(x));
+       }},
+      {"HEIF item", [&](const std::string& x) { return heifWith("mime", x); },
+       bmffNestingAcceptable},
+      {"HEIF Exif item",
+       [&](const std::string& x) { return heifWith("Exif", std::string(4, '\0') + tiffWith(x)); },
+       bmffNestingAcceptable},
       {"CR3 box", [&](const std::string& x) { return cr3With(x); }, bmffNestingAcceptable},
   };
   TempDir dir;
@@ -239,7 +254,8 @@ TEST(MetadataFindingsTest, ReadQuietlyAndMergeToAFixedPoint) {
     SCOPED_TRACE(name);
     (void)quietCaptureTime(folder + name);
     for (const std::optional<std::string>& leaf :
-         {std::optional<std::string>("2026-12-07 14-03 (5 photos)"), std::optional<std::string>()}) {
+         {std::optional<std::string>("2026-12-07 14-03 (5 photos)"),
+          std::optional<std::string>()}) {
       SidecarMerge first, second;
       std::string err;
       if (!mergeSeriesKeyword(readFile(folder + name), leaf, &first, &err)) {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "metadata/embedded_xmp.h"
 #include "metadata/xmp_limits.h"
 
 namespace velto {
@@ -38,8 +39,8 @@ int64_t childrenAt(const char* type, const unsigned char* payload, int64_t paylo
   for (const char* c : kPlain) {
     if (std::memcmp(type, c, 4) == 0) return 0;
   }
-  if (std::memcmp(type, "meta", 4) == 0) return 4;  // version and flags
-  if (std::memcmp(type, "dref", 4) == 0) return 8;  // version, flags, entry count
+  if (std::memcmp(type, "meta", 4) == 0) return 4;   // version and flags
+  if (std::memcmp(type, "dref", 4) == 0) return 8;   // version, flags, entry count
   if (std::memcmp(type, "uuid", 4) == 0) return 16;  // the UUID (Canon's holds boxes)
   if (std::memcmp(type, "iinf", 4) == 0) return payloadSize > 0 && payload[0] == 0 ? 6 : 8;
   return -1;
@@ -125,10 +126,11 @@ bool bmffNestingAcceptable(const std::string& path) {
   std::vector<Level> pending = {{0, fileSize, 0, 0}};
   int64_t boxes = 0;
   // What Exiv2 parses as XMP: items of type "mime" placed by the item locations, and the
-  // payload of XMP's UUID box.
-  std::set<uint64_t> mimeItems;
+  // payload of XMP's UUID box; the XMP tag of Exif blocks: items of type "Exif", and CR3's
+  // CMT boxes.
+  std::set<uint64_t> mimeItems, exifItems;
   std::vector<std::string> locations;
-  std::vector<std::pair<int64_t, int64_t>> xmp;
+  std::vector<std::pair<int64_t, int64_t>> xmp, exif;
   const auto payload = [&](int64_t at, int64_t n) {
     std::string out(static_cast<size_t>(std::max<int64_t>(0, std::min(n, fileSize - at))), '\0');
     const ssize_t got = ::pread(fd.get(), out.data(), out.size(), at);
@@ -160,9 +162,9 @@ bool bmffNestingAcceptable(const std::string& path) {
       }
       const int64_t boxSize = static_cast<int64_t>(size);
       const int64_t payloadSize = boxSize - headerSize;
-      const int64_t skip = childrenAt(reinterpret_cast<const char*>(header + 4),
-                                      header + headerSize, std::min<int64_t>(payloadSize,
-                                                                             want - headerSize));
+      const int64_t skip =
+          childrenAt(reinterpret_cast<const char*>(header + 4), header + headerSize,
+                     std::min<int64_t>(payloadSize, want - headerSize));
       const std::string_view type(reinterpret_cast<const char*>(header + 4), 4);
       const int64_t payloadAt = at + headerSize;
       if (type == "infe") {
@@ -171,14 +173,18 @@ bool bmffNestingAcceptable(const std::string& path) {
         size_t pos = 4;
         uint64_t id = 0, protection = 0;
         if (!p.empty() && p[0] >= 2 && field(p, &pos, p[0] == 2 ? 2 : 4, &id) &&
-            field(p, &pos, 2, &protection) && p.compare(pos, 4, "mime") == 0) {
-          mimeItems.insert(id);
+            field(p, &pos, 2, &protection)) {
+          if (p.compare(pos, 4, "mime") == 0) mimeItems.insert(id);
+          if (p.compare(pos, 4, "Exif") == 0) exifItems.insert(id);
         }
       } else if (type == "iloc") {
         locations.push_back(payload(payloadAt, payloadSize));
       } else if (type == "uuid" && payloadSize >= 16 &&
-                 payload(payloadAt, 16) == std::string(reinterpret_cast<const char*>(kXmpUuid), 16)) {
+                 payload(payloadAt, 16) ==
+                     std::string(reinterpret_cast<const char*>(kXmpUuid), 16)) {
         xmp.emplace_back(payloadAt + 16, payloadSize - 16);
+      } else if (type == "CMT1" || type == "CMT2" || type == "CMT3" || type == "CMT4") {
+        exif.emplace_back(payloadAt, payloadSize);
       }
       if (skip >= 0) {
         const Level inner = {at + headerSize + skip, at + boxSize, level.depth + 1,
@@ -191,9 +197,22 @@ bool bmffNestingAcceptable(const std::string& path) {
   }
   for (const std::string& iloc : locations) {
     for (const auto& extent : itemExtents(iloc, mimeItems)) xmp.push_back(extent);
+    for (const auto& [offset, length] : itemExtents(iloc, exifItems)) {
+      // The item starts with the distance from its fifth byte to the TIFF header.
+      const std::string skip = payload(offset, 4);
+      if (skip.size() < 4) continue;
+      const uint64_t header = 4 + bigEndian(reinterpret_cast<const unsigned char*>(skip.data()), 4);
+      if (header < static_cast<uint64_t>(length)) {
+        exif.emplace_back(offset + static_cast<int64_t>(header),
+                          length - static_cast<int64_t>(header));
+      }
+    }
   }
   for (const auto& [offset, length] : xmp) {
     if (!xmpWithinLimits(payload(offset, length))) return false;
+  }
+  for (const auto& [offset, length] : exif) {
+    if (!exifXmpWithinLimits(payload(offset, length))) return false;
   }
   return true;
 }

@@ -46,6 +46,19 @@ class File {
   int64_t size_ = -1;
 };
 
+// Bytes already read (an Exif block), read as File reads a file.
+class Bytes {
+ public:
+  explicit Bytes(std::string_view s) : s_(s) {}
+  std::string read(int64_t at, int64_t n) const {
+    if (at < 0 || at >= static_cast<int64_t>(s_.size()) || n <= 0) return {};
+    return std::string(s_.substr(static_cast<size_t>(at), static_cast<size_t>(n)));
+  }
+
+ private:
+  std::string_view s_;
+};
+
 uint64_t bigEndian(std::string_view s, size_t at, int bytes) {
   uint64_t v = 0;
   for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
@@ -76,6 +89,33 @@ std::string inflated(std::string_view compressed) {
   return out;
 }
 
+// The XMP tag of the first directory of the TIFF structure in `f` (a file or an Exif block).
+template <typename Source>
+bool tiffWithinLimits(const Source& f, bool little) {
+  const auto number = [little](std::string_view s, size_t at, int bytes) {
+    return little ? littleEndian(s, at, bytes) : bigEndian(s, at, bytes);
+  };
+  const int64_t ifd = static_cast<int64_t>(number(f.read(4, 4), 0, 4));
+  const std::string countBytes = f.read(ifd, 2);
+  if (countBytes.size() < 2) return true;
+  const int64_t count = static_cast<int64_t>(number(countBytes, 0, 2));
+  const std::string entries = f.read(ifd + 2, 12 * count);
+  for (size_t e = 0; e + 12 <= entries.size(); e += 12) {
+    if (number(entries, e, 2) != 700) continue;  // XMLPacket
+    const int64_t length = static_cast<int64_t>(number(entries, e + 4, 4));
+    const int64_t at = length <= 4 ? ifd + 2 + static_cast<int64_t>(e) + 8
+                                   : static_cast<int64_t>(number(entries, e + 8, 4));
+    if (!xmpWithinLimits(f.read(at, length))) return false;
+  }
+  return true;
+}
+
+bool tiffBytesWithinLimits(std::string_view tiff) {
+  const std::string_view order = tiff.substr(0, 2);
+  if (tiff.size() < 8 || (order != "II" && order != "MM")) return true;
+  return tiffWithinLimits(Bytes(tiff), order == "II");
+}
+
 // The bytes of a raw profile: "\nxmp\n    LENGTH\n" and hexadecimal digits in lines.
 std::string fromRawProfile(std::string_view text) {
   size_t at = 0;
@@ -100,20 +140,19 @@ std::string fromRawProfile(std::string_view text) {
   return out;
 }
 
-// The XMP of a PNG text chunk (tEXt, zTXt or iTXt) with one of the XMP keywords.
-std::string pngChunkXmp(std::string_view type, std::string_view data) {
+// The text of a PNG text chunk (tEXt, zTXt or iTXt) when its keyword is `keyword`; raw
+// profiles decoded.
+std::string pngChunkText(std::string_view type, std::string_view data, std::string_view keyword) {
   const size_t nul = data.find('\0');
-  if (nul == std::string_view::npos) return {};
-  const std::string_view keyword = data.substr(0, nul);
-  if (keyword == kRawProfileKeyword) {
-    std::string_view rest = data.substr(nul + 1);
-    if (type == "tEXt") return fromRawProfile(rest);
-    if (type == "zTXt") return rest.empty() ? std::string() : fromRawProfile(inflated(rest.substr(1)));
-  }
-  if (keyword != kXmpKeyword) return {};
+  if (nul == std::string_view::npos || data.substr(0, nul) != keyword) return {};
+  const bool rawProfile = keyword.rfind("Raw profile type ", 0) == 0;
   std::string_view rest = data.substr(nul + 1);
-  if (type == "tEXt") return std::string(rest);
-  if (type == "zTXt") return rest.empty() ? std::string() : inflated(rest.substr(1));
+  if (type == "tEXt") return rawProfile ? fromRawProfile(rest) : std::string(rest);
+  if (type == "zTXt") {
+    if (rest.empty()) return {};
+    const std::string text = inflated(rest.substr(1));
+    return rawProfile ? fromRawProfile(text) : text;
+  }
   // iTXt: compression flag and method, then language and translated keyword, each ending in NUL.
   if (rest.size() < 2) return {};
   const bool compressed = rest[0] != 0;
@@ -123,7 +162,8 @@ std::string pngChunkXmp(std::string_view type, std::string_view data) {
     if (end == std::string_view::npos) return {};
     rest.remove_prefix(end + 1);
   }
-  return compressed ? inflated(rest) : std::string(rest);
+  const std::string text = compressed ? inflated(rest) : std::string(rest);
+  return rawProfile ? fromRawProfile(text) : text;
 }
 
 bool pngWithinLimits(const File& f) {
@@ -133,8 +173,16 @@ bool pngWithinLimits(const File& f) {
     const int64_t length = static_cast<int64_t>(bigEndian(header, 0, 4));
     const std::string_view type = std::string_view(header).substr(4, 4);
     if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
-      if (!xmpWithinLimits(pngChunkXmp(type, f.read(at + 8, length)))) return false;
+      const std::string data = f.read(at + 8, length);
+      if (!xmpWithinLimits(pngChunkText(type, data, kXmpKeyword)) ||
+          !xmpWithinLimits(pngChunkText(type, data, kRawProfileKeyword))) {
+        return false;
+      }
+      for (const char* exif : {"Raw profile type exif", "Raw profile type APP1"}) {
+        if (!exifXmpWithinLimits(pngChunkText(type, data, exif))) return false;
+      }
     }
+    if (type == "eXIf" && !exifXmpWithinLimits(f.read(at + 8, length))) return false;
     if (type == "IEND") return true;
     at += 12 + length;
   }
@@ -147,31 +195,20 @@ bool webpWithinLimits(const File& f) {
     if (header.size() < 8) return true;
     const int64_t length = static_cast<int64_t>(littleEndian(header, 4, 4));
     if (header.substr(0, 4) == "XMP " && !xmpWithinLimits(f.read(at + 8, length))) return false;
+    if (header.substr(0, 4) == "EXIF" && !exifXmpWithinLimits(f.read(at + 8, length))) return false;
     at += 8 + length + (length & 1);
   }
   return true;
 }
 
-bool tiffWithinLimits(const File& f, bool little) {
-  const auto number = [little](std::string_view s, size_t at, int bytes) {
-    return little ? littleEndian(s, at, bytes) : bigEndian(s, at, bytes);
-  };
-  const int64_t ifd = static_cast<int64_t>(number(f.read(4, 4), 0, 4));
-  const std::string countBytes = f.read(ifd, 2);
-  if (countBytes.size() < 2) return true;
-  const int64_t count = static_cast<int64_t>(number(countBytes, 0, 2));
-  const std::string entries = f.read(ifd + 2, 12 * count);
-  for (size_t e = 0; e + 12 <= entries.size(); e += 12) {
-    if (number(entries, e, 2) != 700) continue;  // XMLPacket
-    const int64_t length = static_cast<int64_t>(number(entries, e + 4, 4));
-    const int64_t at = length <= 4 ? ifd + 2 + static_cast<int64_t>(e) + 8
-                                   : static_cast<int64_t>(number(entries, e + 8, 4));
-    if (!xmpWithinLimits(f.read(at, length))) return false;
-  }
-  return true;
-}
-
 }  // namespace
+
+bool exifXmpWithinLimits(std::string_view exif) {
+  // Exif blocks in PNG raw profiles and WebP may start with JPEG's "Exif\0\0".
+  const std::string_view jpegHeader("Exif\0\0", 6);
+  if (exif.substr(0, 6) == jpegHeader) exif.remove_prefix(6);
+  return tiffBytesWithinLimits(exif);
+}
 
 bool embeddedXmpWithinLimits(const std::string& path) {
   const File f(path);

@@ -30,8 +30,8 @@ bool xmpWithinLimits(std::string_view xml) {
   while ((at = xml.find('<', at)) != std::string_view::npos) {
     const std::string_view rest = xml.substr(at);
     // Comments, CDATA, processing instructions and declarations hold no properties.
-    for (const auto& [begin, end] : {std::pair{"<!--", "-->"}, {"<![CDATA[", "]]>"},
-                                     {"<?", "?>"}, {"<!", ">"}}) {
+    for (const auto& [begin, end] :
+         {std::pair{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}, {"<!", ">"}}) {
       if (rest.substr(0, std::string_view(begin).size()) == begin) {
         const size_t close = xml.find(end, at);
         at = close == std::string_view::npos ? xml.size() : close;
