@@ -149,6 +149,20 @@ std::string incompressibleProperties(int64_t n) {
   return out;
 }
 
+// A RAF whose embedded JPEG starts with an Exif segment holding `jpegTiff`, and whose own
+// TIFF structure is `tiff`.
+std::string rafWith(const std::string& jpegTiff, const std::string& tiff) {
+  const std::string jpeg = std::string(
+                               "\xFF\xD8\xFF\xE1\xFF\xFF"
+                               "Exif\0\0",
+                               12) +
+                           jpegTiff;
+  const size_t jpegAt = 108, tiffAt = jpegAt + jpeg.size();
+  return "FUJIFILMCCD-RAW 0201FF383501" + std::string(56, '\0') + bigEndian32(jpegAt) +
+         bigEndian32(jpeg.size()) + bigEndian32(tiffAt) + bigEndian32(tiff.size()) +
+         bigEndian32(tiffAt) + bigEndian32(tiff.size()) + jpeg + tiff;
+}
+
 std::string box(const std::string& type, const std::string& payload) {
   return bigEndian32(8 + payload.size()) + type + payload;
 }
@@ -208,6 +222,8 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
        [&](const std::string& x) {
          return webpWith("EXIF", std::string("Exif\0\0", 6) + tiffWith(x));
        }},
+      {"RAF JPEG", [&](const std::string& x) { return rafWith(tiffWith(x), tiffWith("")); }},
+      {"RAF TIFF", [&](const std::string& x) { return rafWith(tiffWith(""), tiffWith(x)); }},
       {"HEIF item", [&](const std::string& x) { return heifWith("mime", x); },
        bmffNestingAcceptable},
       {"HEIF Exif item",

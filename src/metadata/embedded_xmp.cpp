@@ -59,6 +59,20 @@ class Bytes {
   std::string_view s_;
 };
 
+// The part of a file from `base`, `length` bytes long, read as File reads a file.
+class Window {
+ public:
+  Window(const File& f, int64_t base, int64_t length) : f_(f), base_(base), length_(length) {}
+  std::string read(int64_t at, int64_t n) const {
+    if (at < 0 || at >= length_ || n <= 0) return {};
+    return f_.read(base_ + at, std::min(n, length_ - at));
+  }
+
+ private:
+  const File& f_;
+  int64_t base_, length_;
+};
+
 uint64_t bigEndian(std::string_view s, size_t at, int bytes) {
   uint64_t v = 0;
   for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
@@ -201,6 +215,21 @@ bool webpWithinLimits(const File& f) {
   return true;
 }
 
+// RAF: Exiv2 reads a TIFF structure 12 bytes into the embedded JPEG (past the header of the
+// Exif segment it expects there), and another at the offset and length stored at byte 100.
+bool rafWithinLimits(const File& f) {
+  const std::string offsets = f.read(84, 24);
+  if (offsets.size() < 24) return true;
+  for (const auto& [at, length] :
+       {std::pair{bigEndian(offsets, 0, 4) + 12, bigEndian(offsets, 4, 4)},
+        std::pair{bigEndian(offsets, 16, 4), bigEndian(offsets, 20, 4)}}) {
+    const Window tiff(f, static_cast<int64_t>(at), static_cast<int64_t>(length));
+    const std::string order = tiff.read(0, 2);
+    if ((order == "II" || order == "MM") && !tiffWithinLimits(tiff, order == "II")) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool exifXmpWithinLimits(std::string_view exif) {
@@ -213,11 +242,12 @@ bool exifXmpWithinLimits(std::string_view exif) {
 bool embeddedXmpWithinLimits(const std::string& path) {
   const File f(path);
   if (!f.ok()) return false;
-  const std::string head = f.read(0, 12);
+  const std::string head = f.read(0, 16);
   if (head.rfind("\x89PNG\r\n\x1A\n", 0) == 0) return pngWithinLimits(f);
-  if (head.rfind("RIFF", 0) == 0 && head.size() == 12 && head.substr(8) == "WEBP") {
+  if (head.rfind("RIFF", 0) == 0 && head.size() >= 12 && head.substr(8, 4) == "WEBP") {
     return webpWithinLimits(f);
   }
+  if (head.rfind("FUJIFILMCCD-RAW", 0) == 0) return rafWithinLimits(f);
   // TIFF, and ORF ("IIRO", "IIRS", "MMOR") and RW2 ("IIU\0") with TIFF's layout.
   const std::string_view order = std::string_view(head).substr(0, 2);
   if (head.size() >= 8 && (order == "II" || order == "MM")) {
