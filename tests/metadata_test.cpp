@@ -240,6 +240,25 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
   }
 }
 
+// The reader applies the check: a PNG whose XMP holds the capture time is dated, unless the
+// XMP holds more properties side by side than the limit.
+TEST(XmpLimitsTest, CaptureTimesAreNotReadFromXmpBeyondTheLimit) {
+  const auto png = [](int64_t properties) {
+    const std::string xmp = packet(description(
+        "<exif:DateTimeOriginal xmlns:exif='http://ns.adobe.com/exif/1.0/'>2026-12-07T14:03:22"
+        "</exif:DateTimeOriginal>" +
+        incompressibleProperties(properties)));
+    return pngWith("iTXt", std::string("XML:com.adobe.xmp\0\0\0\0\0", 22) + xmp);
+  };
+  TempDir dir;
+  writeFile(dir.file("few.png"), png(10));
+  writeFile(dir.file("too-many.png"), png(kMaxXmpSiblings));
+  const std::optional<CaptureTime> few = readCaptureTime(dir.file("few.png"));
+  ASSERT_TRUE(few);
+  EXPECT_EQ(few->text, "2026-12-07T14:03:22");
+  EXPECT_FALSE(readCaptureTime(dir.file("too-many.png")));
+}
+
 // The capture time of `path`, read with standard output and error sent to a file; the test
 // fails on any output.
 std::optional<CaptureTime> quietCaptureTime(const std::string& path) {
