@@ -60,8 +60,12 @@ TEST(XmpLimitsTest, PropertiesSideBySideUpToTheLimit) {
     std::string xml;
     bool accepted;
   };
-  std::string namespaces;
-  for (int64_t i = 0; i < kMax; ++i) namespaces += "<my:s xmlns:n" + std::to_string(i) + "='u'/>";
+  // Declarations, one on each element, up to the limit with the three of the packet.
+  const auto namespaces = [](int64_t n) {
+    std::string out;
+    for (int64_t i = 0; i < n - 3; ++i) out += "<my:s xmlns:n" + std::to_string(i) + "='u'/>";
+    return out;
+  };
   const std::string structOf = "<my:s>" + properties(kMax) + "</my:s>";
   const Case cases[] = {
       {"elements", packet(description(properties(kMax))), true},
@@ -82,7 +86,8 @@ TEST(XmpLimitsTest, PropertiesSideBySideUpToTheLimit) {
        packet(description("<my:b><rdf:Bag>" + repeated("<rdf:li>x</rdf:li>", 3 * kMax) +
                           "</rdf:Bag></my:b>")),
        true},
-      {"namespaces, one on each element", packet(description(namespaces)), false},
+      {"namespaces", packet(description(namespaces(kMaxXmpNamespaces))), true},
+      {"namespaces + 1", packet(description(namespaces(kMaxXmpNamespaces + 1))), false},
       {"properties in comments and CDATA",
        packet(description("<!--" + properties(kMax + 1) + "--><my:c><![CDATA[" +
                           properties(kMax + 1) + "]]></my:c>")),

@@ -69,7 +69,7 @@ bool xmpWithinLimits(std::string_view xml) {
       while (i < xml.size() && xml[i] != '=' && xml[i] != '>' && !isSpace(xml[i])) ++i;
       const std::string_view attribute = xml.substr(nameStart, i - nameStart);
       if (attribute == "xmlns" || attribute.substr(0, 6) == "xmlns:") {
-        if (++namespaces > kMaxXmpSiblings) return false;
+        if (++namespaces > kMaxXmpNamespaces) return false;
       } else if (!count(element.description, &element.properties)) {
         return false;
       }

@@ -99,7 +99,7 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
   try {
     Exiv2::XmpData xmp;
     if (existing && !xmpWithinLimits(*existing)) {
-      *err = "more properties side by side than Exiv2 reads in reasonable time";
+      *err = "more properties side by side, or namespaces, than Exiv2 reads in reasonable time";
       return false;
     }
     if (existing && !existing->empty() && Exiv2::XmpParser::decode(xmp, *existing) != 0) {
