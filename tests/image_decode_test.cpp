@@ -77,22 +77,7 @@ constexpr int64_t kFullSize = INT64_MAX;
 // Decodes with standard output and standard error sent to a file, and fails the test on any
 // output or on a picture that is not 8-bit RGB.
 std::optional<cv::Mat> quietDecode(const std::string& bytes, int64_t minShortSide = kFullSize) {
-  static TempDir dir;  // one folder for the whole test run
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const int fd = ::open(dir.file("output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int savedOut = ::dup(1), savedErr = ::dup(2);
-  ::dup2(fd, 1);
-  ::dup2(fd, 2);
-  ::close(fd);
-  std::optional<cv::Mat> image = decodeImageBytes(bytes, minShortSide);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(savedOut, 1);
-  ::dup2(savedErr, 2);
-  ::close(savedOut);
-  ::close(savedErr);
-  EXPECT_EQ(readFile(dir.file("output")), "");
+  std::optional<cv::Mat> image = quietly([&] { return decodeImageBytes(bytes, minShortSide); });
   EXPECT_TRUE(!image || image->type() == CV_8UC3);
   return image;
 }

@@ -267,23 +267,7 @@ TEST(XmpLimitsTest, CaptureTimesAreNotReadFromXmpBeyondTheLimit) {
 // The capture time of `path`, read with standard output and error sent to a file; the test
 // fails on any output.
 std::optional<CaptureTime> quietCaptureTime(const std::string& path) {
-  static TempDir dir;  // one folder for the whole test run
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const int fd = ::open(dir.file("output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int savedOut = ::dup(1), savedErr = ::dup(2);
-  ::dup2(fd, 1);
-  ::dup2(fd, 2);
-  ::close(fd);
-  std::optional<CaptureTime> time = readCaptureTime(path);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(savedOut, 1);
-  ::dup2(savedErr, 2);
-  ::close(savedOut);
-  ::close(savedErr);
-  EXPECT_EQ(readFile(dir.file("output")), "");
-  return time;
+  return quietly([&] { return readCaptureTime(path); });
 }
 
 TEST(MetadataFindingsTest, ReadQuietlyAndMergeToAFixedPoint) {

@@ -7,25 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "io/file_descriptor.h"
+
 namespace velto {
-
-namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 bool readRegularFile(const std::string& path, int64_t maxBytes, std::string* out,
                      std::string* err) {
@@ -36,7 +20,7 @@ bool readRegularFile(const std::string& path, int64_t maxBytes, std::string* out
     return false;
   }
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) {
     *err = std::strerror(errno);
     return false;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/file_descriptor.h"
 #include "metadata/embedded_xmp.h"
 #include "metadata/xmp_limits.h"
 
@@ -95,24 +96,10 @@ std::vector<std::pair<int64_t, int64_t>> itemExtents(const std::string& iloc,
   return out;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 bool bmffNestingAcceptable(const std::string& path) {
-  const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const int64_t fileSize = st.st_size;

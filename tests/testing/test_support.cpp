@@ -55,6 +55,34 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
+namespace {
+const std::string& capturePath() {
+  static const TempDir dir;  // one folder for the whole test run
+  static const std::string path = dir.file("output");
+  return path;
+}
+}  // namespace
+
+StreamsCaptured::StreamsCaptured() : savedOut_(::dup(1)), savedErr_(::dup(2)) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int fd = ::open(capturePath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ::dup2(fd, 1);
+  ::dup2(fd, 2);
+  ::close(fd);
+}
+
+StreamsCaptured::~StreamsCaptured() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::dup2(savedOut_, 1);
+  ::dup2(savedErr_, 2);
+  ::close(savedOut_);
+  ::close(savedErr_);
+}
+
+std::string capturedOutput() { return readFile(capturePath()); }
+
 bool exists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path));
 }

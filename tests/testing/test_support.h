@@ -41,6 +41,30 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 std::vector<std::string> listFolder(const std::string& path);  // sorted names, no . and ..
 
+// Runs `fn` with this process's standard output and error sent to a file and returns what it
+// returned; the test fails if anything was printed (a library that prints from inside the
+// programs would garble what they write).
+class StreamsCaptured {
+ public:
+  StreamsCaptured();
+  ~StreamsCaptured();
+  StreamsCaptured(const StreamsCaptured&) = delete;
+  StreamsCaptured& operator=(const StreamsCaptured&) = delete;
+
+ private:
+  int savedOut_, savedErr_;
+};
+std::string capturedOutput();  // what the last StreamsCaptured took in
+template <typename Fn>
+auto quietly(Fn&& fn) {
+  auto result = [&] {
+    const StreamsCaptured captured;
+    return fn();
+  }();
+  EXPECT_EQ(capturedOutput(), "");
+  return result;
+}
+
 // Passes when `text` holds `part`; the failure shows both.
 ::testing::AssertionResult contains(const std::string& text, const std::string& part);
 
