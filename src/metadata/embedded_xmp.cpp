@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "io/byte_reader.h"
 #include "metadata/xmp_limits.h"
 
 namespace velto {
@@ -73,18 +74,6 @@ class Window {
   int64_t base_, length_;
 };
 
-uint64_t bigEndian(std::string_view s, size_t at, int bytes) {
-  uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-
-uint64_t littleEndian(std::string_view s, size_t at, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-
 // Inflated as Exiv2 0.27 inflates PNG text: into at most twice the compressed size, or
 // 128 KiB when that is more.
 std::string inflated(std::string_view compressed) {
@@ -106,19 +95,16 @@ std::string inflated(std::string_view compressed) {
 // The XMP tag of the first directory of the TIFF structure in `f` (a file or an Exif block).
 template <typename Source>
 bool tiffWithinLimits(const Source& f, bool little) {
-  const auto number = [little](std::string_view s, size_t at, int bytes) {
-    return little ? littleEndian(s, at, bytes) : bigEndian(s, at, bytes);
-  };
-  const int64_t ifd = static_cast<int64_t>(number(f.read(4, 4), 0, 4));
+  const int64_t ifd = ByteReader(f.read(4, 4), little).u32(0);
   const std::string countBytes = f.read(ifd, 2);
   if (countBytes.size() < 2) return true;
-  const int64_t count = static_cast<int64_t>(number(countBytes, 0, 2));
+  const int64_t count = ByteReader(countBytes, little).u16(0);
   const std::string entries = f.read(ifd + 2, 12 * count);
-  for (size_t e = 0; e + 12 <= entries.size(); e += 12) {
-    if (number(entries, e, 2) != 700) continue;  // XMLPacket
-    const int64_t length = static_cast<int64_t>(number(entries, e + 4, 4));
-    const int64_t at = length <= 4 ? ifd + 2 + static_cast<int64_t>(e) + 8
-                                   : static_cast<int64_t>(number(entries, e + 8, 4));
+  const ByteReader r(entries, little);
+  for (int64_t e = 0; e + 12 <= r.size(); e += 12) {
+    if (r.u16(e) != 700) continue;  // XMLPacket
+    const int64_t length = r.u32(e + 4);
+    const int64_t at = length <= 4 ? ifd + 2 + e + 8 : r.u32(e + 8);
     if (!xmpWithinLimits(f.read(at, length))) return false;
   }
   return true;
@@ -184,7 +170,7 @@ bool pngWithinLimits(const File& f) {
   for (int64_t at = 8; at + 8 <= f.size();) {
     const std::string header = f.read(at, 8);
     if (header.size() < 8) return true;
-    const int64_t length = static_cast<int64_t>(bigEndian(header, 0, 4));
+    const int64_t length = ByteReader(header, /*littleEndian=*/false).u32(0);
     const std::string_view type = std::string_view(header).substr(4, 4);
     if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
       const std::string data = f.read(at + 8, length);
@@ -207,7 +193,7 @@ bool webpWithinLimits(const File& f) {
   for (int64_t at = 12; at + 8 <= f.size();) {
     const std::string header = f.read(at, 8);
     if (header.size() < 8) return true;
-    const int64_t length = static_cast<int64_t>(littleEndian(header, 4, 4));
+    const int64_t length = ByteReader(header, /*littleEndian=*/true).u32(4);
     if (header.substr(0, 4) == "XMP " && !xmpWithinLimits(f.read(at + 8, length))) return false;
     if (header.substr(0, 4) == "EXIF" && !exifXmpWithinLimits(f.read(at + 8, length))) return false;
     at += 8 + length + (length & 1);
@@ -220,10 +206,10 @@ bool webpWithinLimits(const File& f) {
 bool rafWithinLimits(const File& f) {
   const std::string offsets = f.read(84, 24);
   if (offsets.size() < 24) return true;
+  const ByteReader r(offsets, /*littleEndian=*/false);
   for (const auto& [at, length] :
-       {std::pair{bigEndian(offsets, 0, 4) + 12, bigEndian(offsets, 4, 4)},
-        std::pair{bigEndian(offsets, 16, 4), bigEndian(offsets, 20, 4)}}) {
-    const Window tiff(f, static_cast<int64_t>(at), static_cast<int64_t>(length));
+       {std::pair{r.u32(0) + 12, r.u32(4)}, std::pair{r.u32(16), r.u32(20)}}) {
+    const Window tiff(f, at, length);
     const std::string order = tiff.read(0, 2);
     if ((order == "II" || order == "MM") && !tiffWithinLimits(tiff, order == "II")) return false;
   }
