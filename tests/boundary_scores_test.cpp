@@ -56,25 +56,6 @@ TEST(BoundaryScoresTest, MatchesTheDirectDefinitionBitForBit) {
   }
 }
 
-TEST(BoundaryScoresTest, SmallJobsAndWindowsWithoutUsablePhotos) {
-  EXPECT_TRUE(boundaryScores({5}, {{1.0f}}, 1).empty());
-  // Two photos: the distance of the two normalised vectors.
-  EXPECT_EQ(boundaryScores({1, 1}, {{3, 4}, {4, 3}}, 2),
-            std::vector<float>{
-                distance(normalized(FeatureVector{3, 4}), normalized(FeatureVector{4, 3}))});
-  // No dated photo: every score stays 0 whatever the vectors.
-  EXPECT_EQ(boundaryScores({0, 0, -1}, {{1, 0}, {0, 1}, {1, 1}}, 2), (std::vector<float>{0, 0}));
-  // Photos 0..2 unusable: gap 2 has an empty before window and scores 0.
-  const std::vector<float> D =
-      boundaryScores({0, 0, 0, 1, 1}, {{1, 0}, {1, 0}, {1, 0}, {0, 1}, {0, 1}}, 2);
-  EXPECT_EQ(D[2], 0.0f);
-}
-
-TEST(BoundaryScoresTest, ZeroMeanAgainstAnyOtherIsOne) {
-  EXPECT_FLOAT_EQ(boundaryScores({1, 1}, {{0, 0}, {3, 4}}, 2)[0], 1.0f);
-  EXPECT_EQ(boundaryScores({1, 1}, {{0, 0}, {0, 0}}, 2)[0], 0.0f);
-}
-
 TEST(IsPeakTest, Cases) {
   const std::vector<float> D = {0.2f, 0.5f, 0.5f, 0.1f};
   EXPECT_FALSE(isPeak(D, 0));

@@ -136,14 +136,11 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   EXPECT_EQ(r.err, "velto-fprint-folder: 10 photos (1 undated), 2 skipped, " +
                        std::to_string(series) + " series, 0 sidecars written\n");
 
-  // The JSON listing says the same, and a gap of a day puts every dated photo in one group.
+  // The JSON listing says the same (its other fields: the test of names that are not UTF-8).
   const ProgramResult json = runProgram(kFolder, {"--json", "--recursive", dir.path()});
-  EXPECT_EQ(json.out.rfind("[\n{\"path\":\"" + d + "rocket_2.jpg\",", 0), 0u) << json.out;
   EXPECT_TRUE(contains(json.out, "{\"path\":\"" + d +
                                      "sub/rocket_1.jpg\",\"captureTime\":null,"
                                      "\"timeGroup\":0,\"group\":0}\n]\n"));
-  const ProgramResult day = runProgram(kFolder, {"--gap", "86400", "--recursive", dir.path()});
-  for (const Row& row : csvRows(day.out)) EXPECT_EQ(row.timeGroup, row.captureTime.empty() ? 0 : 1);
 }
 
 TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing) {

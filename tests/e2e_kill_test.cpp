@@ -16,10 +16,6 @@
 namespace velto::testing {
 namespace {
 
-void sleepFor(double seconds) {
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
 // What may be in the folder: the inputs, the result, and temporary files of the result
 // (".out.json.tmp-" and six letters or digits).
 bool allowedName(const std::string& name) {
@@ -41,7 +37,7 @@ bool waitForTemporaryFile(pid_t pid, const std::string& folder) {
         info.si_pid != 0) {
       return false;  // ended (and left for the caller to reap)
     }
-    sleepFor(0.0002);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
 }
 
@@ -107,7 +103,7 @@ void signalAtRandomMoments(int signal, int runs, KillOutcome* outcomeOut) {
     } else if (waitForTemporaryFile(pid, dir.path())) {
       delay = std::uniform_real_distribution<double>(0, 1.2 * writing)(random);
     }
-    sleepFor(delay);
+    std::this_thread::sleep_for(std::chrono::duration<double>(delay));
     ::kill(pid, signal);
     ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
 

@@ -1,12 +1,11 @@
-// Decoding prints, fixing dims, photos analysed on several threads, and print files; and
-// velto-fprint-replay, the whole algorithm driven by recorded print files.
+// Decoding prints, photos analysed on several threads; and velto-fprint-replay, the whole
+// algorithm driven by recorded print files (which also fix dims from the first print).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <numeric>
 #include <random>
@@ -44,32 +43,6 @@ TEST(DecodePrintTest, ElementTypesAndTrailingBytes) {
   // Rounding to nearest, not truncation.
   const double justAbove = 1.0 + 0x1.8p-24;
   EXPECT_EQ(decodePrint(doubles({justAbove}))[0], std::nextafter(1.0f, 2.0f));
-}
-
-class FakeAnalysis final : public ImageAnalysis {
- public:
-  std::map<std::string, FeaturePrint> prints;
-  std::vector<std::string> asked;
-  std::optional<FeaturePrint> featurePrint(const std::string& path) override {
-    asked.push_back(path);
-    const auto it = prints.find(path);
-    if (it == prints.end()) return std::nullopt;
-    return it->second;
-  }
-};
-
-TEST(ExtractFeaturePrintsTest, DimsComeFromTheFirstNonEmptyPrint) {
-  FakeAnalysis fake;
-  fake.prints["b"] = floats({});            // empty print: no vector, dims untouched
-  fake.prints["c"] = floats({1, 2, 3, 4});  // first real one fixes dims
-  fake.prints["d"] = doubles({1, 2, 3, 4, 5, 6, 7, 8});
-  const FeaturePrints out = extractFeaturePrints({"a", "b", "c", "d", "c"}, fake);
-  EXPECT_EQ(fake.asked, (std::vector<std::string>{"a", "b", "c", "d", "c"}));
-  EXPECT_EQ(out.dims, 4);
-  EXPECT_TRUE(out.vectors[0].empty());
-  EXPECT_TRUE(out.vectors[1].empty());
-  EXPECT_EQ(out.vectors[3].size(), 8u);  // kept, though not usable
-  EXPECT_EQ(extractFeaturePrints({"x", "y"}, fake).dims, -1);
 }
 
 // Photo "i" gets the print {i}; "throw" throws. Photos from number `slowFrom` on take 20 ms.
@@ -159,14 +132,6 @@ TEST(AnalysePhotosTest, RefusedPrintLeavesThePhotosNotBegun) {
   });
   EXPECT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
   EXPECT_LT(fake.asked().size(), 20u);
-}
-
-// Written print files are read back by velto-fprint-replay below.
-TEST(PrintFileTest, ShortFilesAndElementTypes) {
-  EXPECT_FALSE(parsePrintFile("").has_value());
-  EXPECT_FALSE(parsePrintFile(std::string("\x01\0\0", 3)).has_value());
-  EXPECT_EQ(parsePrintFile(std::string("\x02\0\0\0", 4))->elementType, kElementFloat64);
-  EXPECT_EQ(parsePrintFile(std::string("\xff\xff\xff\xff", 4))->elementType, 0xffffffff);
 }
 
 class ReplayE2E : public ::testing::Test {

@@ -11,19 +11,12 @@ namespace velto::testing {
 namespace {
 
 TEST(HtmlText, Base64MatchesTheRfcVectorsAndHighBytes) {
-  // Bytes of 0x80 and above must not be sign-extended into the neighbouring digits.
-  for (const auto& [text, code] :
-       std::vector<std::pair<std::string, std::string>>{{"", ""},
-                                                        {"f", "Zg=="},
-                                                        {"fo", "Zm8="},
-                                                        {"foo", "Zm9v"},
-                                                        {"foob", "Zm9vYg=="},
-                                                        {"fooba", "Zm9vYmE="},
-                                                        {"foobar", "Zm9vYmFy"},
-                                                        {"\xFF\xD8\xFF", "/9j/"},
-                                                        {"\x80", "gA=="}}) {
-    EXPECT_EQ(base64Encode(text), code);
-  }
+  // The prefixes of "foobar"; then bytes of 0x80 and above, which must not be sign-extended
+  // into the neighbouring digits.
+  const std::string codes[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  for (size_t n = 0; n < 7; ++n) EXPECT_EQ(base64Encode(std::string("foobar", n)), codes[n]);
+  EXPECT_EQ(base64Encode("\xFF\xD8\xFF"), "/9j/");
+  EXPECT_EQ(base64Encode("\x80"), "gA==");
 }
 
 TEST(HtmlText, EscapeLeavesNoMarkupAndKeepsUtf8) {
@@ -58,6 +51,12 @@ TEST(Thumbnails, ShrinkToTheLongSideAndKeepColours) {
   EXPECT_FALSE(makeThumbnail("/nonexistent/photo.jpg"));
 }
 
+// Example photos by name; absolute paths kept as they are.
+std::vector<std::string> photoPaths(std::vector<std::string> names) {
+  for (std::string& name : names) name = name.starts_with('/') ? name : kPhotos + name;
+  return names;
+}
+
 struct Runs {
   ProgramResult report, fprint;
   std::string html;
@@ -85,11 +84,9 @@ TEST(ReportE2E, ExampleJobPageMatchesTheResult) {
   TempDir dir;
   const Runs r = runBoth(dir, "job.json", kExamples);
   EXPECT_EQ(r.report, kQuiet);
-  ASSERT_EQ(r.groups.size(), 10u);
-  // Self-contained: nothing the browser would fetch.
-  for (const char* remote : {"http://", "https://", "src=\"http", "<link"}) {
-    EXPECT_EQ(r.html.find(remote), std::string::npos) << remote;
-  }
+  EXPECT_EQ(r.fprint, kQuiet);
+  // Bursts of one subject stay together; two subjects in one time group are split.
+  EXPECT_EQ(r.groups, (std::vector<long long>{1, 1, 1, 2, 2, 2, 3, 3, 4, 4}));
   EXPECT_EQ(findTags(r.html, "img").size(), 10u);
   for (const Tag& img : findTags(r.html, "img")) {
     EXPECT_EQ(img.attrs.at("src").rfind("data:image/jpeg;base64,/9j/", 0), 0u);
@@ -114,7 +111,7 @@ TEST(ReportE2E, ThresholdIsTheMedianOfTheTimeGroupChanges) {
   // Four time groups over the example photos (astronaut, cat, coffee, rocket): three changes
   // between touching runs, so the threshold is their median, clamped.
   TempDir dir;
-  const Runs r = runBoth(dir, writeJob(dir.file("job.json"), examplePhotos(listFolder(kPhotos)),
+  const Runs r = runBoth(dir, writeJob(dir.file("job.json"), photoPaths(listFolder(kPhotos)),
                                        {1, 1, 2, 2, 2, 3, 3, 3, 4, 4}));
   ASSERT_EQ(r.report.status, 0) << r.report.err;
   std::vector<std::string> changes;
@@ -138,8 +135,8 @@ TEST(ReportE2E, BrokenUndatedAndOddlyNamedPhotosAreShownAsSuch) {
   const std::string odd = dir.file("missing \"<b>&'.jpg");
   writeFile(dir.file("text.jpg"), "not an image\n");
   const std::vector<std::string> photos =
-      examplePhotos({"cat_1.jpg", odd, "cat_2.jpg", dir.file("text.jpg"), "cat_3.jpg",
-                     "coffee_1.jpg", "coffee_2.jpg", "coffee_3.jpg", "astronaut_1.jpg"});
+      photoPaths({"cat_1.jpg", odd, "cat_2.jpg", dir.file("text.jpg"), "cat_3.jpg", "coffee_1.jpg",
+                  "coffee_2.jpg", "coffee_3.jpg", "astronaut_1.jpg"});
   const Runs r = runBoth(dir, writeJob(dir.file("job.json"), photos, {5, 5, 5, 5, 5, 5, 5, 5, 0}));
   EXPECT_EQ(r.report, kQuiet);
   EXPECT_EQ(r.fprint, kQuiet);

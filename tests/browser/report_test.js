@@ -1,6 +1,7 @@
 // Shows that the report of a real-photo job, opened from file:// in Debian's chromium, shows
 // every photo once with its picture, in the groups velto-fprint makes, and a score plot whose
-// points, threshold line and hover values agree with the numbers behind them.
+// points, threshold line and hover values agree with the numbers behind them (the threshold's
+// value itself is the unit tests' and report_test.cpp's).
 'use strict';
 const { test, after, before } = require('node:test');
 const assert = require('node:assert/strict');
@@ -23,15 +24,6 @@ function run(program, output) {
   assert.equal(r.status, 0, `${program} failed: ${r.stderr}`);
   assert.equal(r.stderr, '');
   assert.equal(r.stdout, '');
-}
-
-// The threshold rule applied to the scores at time-group changes between touching runs.
-function expectedThreshold(scores) {
-  if (scores.length < 3) return 0.54;
-  const s = [...scores].sort((a, b) => a - b);
-  const h = Math.floor(s.length / 2);
-  const m = s.length % 2 ? s[h] : (s[h - 1] + s[h]) / 2;
-  return Math.min(Math.max(m, 0.45), 0.62);
 }
 
 let context;
@@ -116,8 +108,7 @@ test('the plot has one point per gap on one scale with the threshold line', asyn
   await page.locator('svg.plot').scrollIntoViewIfNeeded();
   const pts = await points.evaluateAll((cs) => cs.map((c) => {
     const r = c.getBoundingClientRect();
-    return { gap: Number(c.dataset.gap), score: Number(c.dataset.score),
-             y: r.top + r.height / 2, calibrates: c.classList.contains('calibrates') };
+    return { gap: Number(c.dataset.gap), score: Number(c.dataset.score), y: r.top + r.height / 2 };
   }));
   assert.deepEqual(pts.map((p) => p.gap), [...pts.keys()]);
   // Screen y as a straight line of the score, fitted through all points.
@@ -136,8 +127,6 @@ test('the plot has one point per gap on one scale with the threshold line', asyn
     const r = l.getBoundingClientRect();
     return { value: Number(l.dataset.value), y: r.top + r.height / 2 };
   });
-  const expected = expectedThreshold(pts.filter((p) => p.calibrates).map((p) => p.score));
-  assert.ok(Math.abs(t.value - expected) < 1e-6, `tSplit ${t.value}, expected ${expected}`);
   assert.ok(Math.abs(t.y - yOf(t.value)) < 1, `threshold at y ${t.y}, scale says ${yOf(t.value)}`);
   assert.match(await page.locator('svg.plot .thresholdlabel').textContent(),
                new RegExp(`tSplit ${t.value.toFixed(3)}`));

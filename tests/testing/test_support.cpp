@@ -8,10 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -55,33 +53,24 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-namespace {
-const std::string& capturePath() {
-  static const TempDir dir;  // one folder for the whole test run
-  static const std::string path = dir.file("output");
-  return path;
-}
-}  // namespace
-
-StreamsCaptured::StreamsCaptured() : savedOut_(::dup(1)), savedErr_(::dup(2)) {
+void captureStreams(bool on) {
+  static const TempDir dir;  // one file for the whole test run
+  static int saved[3];
   std::fflush(stdout);
   std::fflush(stderr);
-  const int fd = ::open(capturePath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ::dup2(fd, 1);
-  ::dup2(fd, 2);
-  ::close(fd);
+  const std::string path = dir.file("output");
+  const int fd = on ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+  for (const int s : {1, 2}) {
+    if (on) saved[s] = ::dup(s);
+    ::dup2(on ? fd : saved[s], s);
+    if (!on) ::close(saved[s]);
+  }
+  if (on) {
+    ::close(fd);
+  } else {
+    EXPECT_EQ(readFile(path), "");
+  }
 }
-
-StreamsCaptured::~StreamsCaptured() {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(savedOut_, 1);
-  ::dup2(savedErr_, 2);
-  ::close(savedOut_);
-  ::close(savedErr_);
-}
-
-std::string capturedOutput() { return readFile(capturePath()); }
 
 bool exists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path));
@@ -185,13 +174,6 @@ std::string writeJob(const std::string& path, const std::vector<std::string>& ph
   return path;
 }
 
-std::vector<std::string> examplePhotos(const std::vector<std::string>& names) {
-  std::vector<std::string> paths;
-  for (const std::string& name : names)
-    paths.push_back(name.starts_with('/') ? name : kPhotos + name);
-  return paths;
-}
-
 std::vector<Listed> embedListing(const std::string& out) {
   std::vector<Listed> lines;
   std::istringstream in(out);
@@ -200,13 +182,6 @@ std::vector<Listed> embedListing(const std::string& out) {
     lines.push_back(l);
   }
   return lines;
-}
-
-std::vector<float> readPrint(const std::string& path) {
-  const std::string bytes = readFile(path);
-  std::vector<float> v(bytes.size() < 4 ? 0 : (bytes.size() - 4) / 4);
-  if (!v.empty()) std::memcpy(v.data(), bytes.data() + 4, v.size() * 4);
-  return v;
 }
 
 bool Tag::hasClass(const std::string& name) const {
@@ -262,16 +237,6 @@ std::vector<long long> resultGroups(const std::string& json) {
   std::istringstream in(json.substr(open + 1, close - open - 1));
   for (std::string item; std::getline(in, item, ',');) groups.push_back(std::stoll(item));
   return groups;
-}
-
-double printCosine(const std::vector<float>& a, const std::vector<float>& b) {
-  double ab = 0, aa = 0, bb = 0;
-  for (size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); ++i) {
-    ab += double{a[i]} * b[i];
-    aa += double{a[i]} * a[i];
-    bb += double{b[i]} * b[i];
-  }
-  return ab / std::sqrt(aa * bb);
 }
 
 }  // namespace velto::testing

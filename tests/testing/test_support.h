@@ -44,25 +44,14 @@ std::vector<std::string> listFolder(const std::string& path);  // sorted names, 
 // Runs `fn` with this process's standard output and error sent to a file and returns what it
 // returned; the test fails if anything was printed (a library that prints from inside the
 // programs would garble what they write).
-class StreamsCaptured {
- public:
-  StreamsCaptured();
-  ~StreamsCaptured();
-  StreamsCaptured(const StreamsCaptured&) = delete;
-  StreamsCaptured& operator=(const StreamsCaptured&) = delete;
-
- private:
-  int savedOut_, savedErr_;
-};
-std::string capturedOutput();  // what the last StreamsCaptured took in
+void captureStreams(bool on);  // off: gives them back and checks the file is empty
 template <typename Fn>
 auto quietly(Fn&& fn) {
-  auto result = [&] {
-    const StreamsCaptured captured;
-    return fn();
-  }();
-  EXPECT_EQ(capturedOutput(), "");
-  return result;
+  struct Captured {
+    Captured() { captureStreams(true); }
+    ~Captured() { captureStreams(false); }
+  } captured;
+  return fn();
 }
 
 // Passes when `text` holds `part`; the failure shows both.
@@ -112,17 +101,11 @@ void printMeasured(const std::string& what, const MeasuredRun& r);
 std::string writeJob(const std::string& path, const std::vector<std::string>& photos,
                      const std::vector<long long>& groups);
 
-// The paths of example photos by name; absolute paths are kept as they are.
-std::vector<std::string> examplePhotos(const std::vector<std::string>& names);
-
 // One line of velto-fprint-embed's listing: print file, element count, photo.
 struct Listed {
   std::string printFile, count, photo;
 };
 std::vector<Listed> embedListing(const std::string& out);
-
-// The floats of a print file (element type 1); empty when there is no file.
-std::vector<float> readPrint(const std::string& path);
 
 // The groups array of a result file text {"groups":[...]}.
 std::vector<long long> resultGroups(const std::string& json);
@@ -142,9 +125,5 @@ std::vector<Tag> findTags(const std::string& html, const std::string& name,
 // The group number of each tile (figure.tile), indexed by data-index; fails the current test
 // when an index is missing or repeated.
 std::vector<long long> tileGroups(const std::string& html);
-
-// Cosine of two prints' embeddings proper: their constant last element, which would lift every
-// score, left out.
-double printCosine(const std::vector<float>& a, const std::vector<float>& b);
 
 }  // namespace velto::testing
