@@ -271,37 +271,6 @@ TEST(FolderE2E, UnreadableFolderAndReadOnlyFolderAreReportedAndTheRunGoesOn) {
             (std::vector<std::string>{"coffee_1.jpg", "coffee_2.jpg"}));
 }
 
-// A full file system (a small tmpfs, mounted in a mount namespace of the test's own): the
-// sidecars that cannot be written are reported, the one already there stays as it was, and no
-// temporary file is left behind.
-TEST(FolderE2E, FullFileSystemLosesNothing) {
-  if (::geteuid() != 0 || ::access("/usr/bin/unshare", X_OK) != 0) {
-    GTEST_SKIP() << "needs root and unshare to mount a small tmpfs";
-  }
-  TempDir dir;
-  std::filesystem::create_directory(dir.file("disk"));
-  datedCopy(dir, "cat_1.jpg", "14:03:00");
-  datedCopy(dir, "cat_2.jpg", "14:03:01");
-  const std::string script = R"(
-    d=$1/disk; mount -t tmpfs -o size=256k tmpfs "$d" || exit 99
-    cp "$1/cat_1.jpg" "$1/cat_2.jpg" "$d"/ && cp "$3" "$d/cat_1.jpg.xmp" || exit 98
-    dd if=/dev/zero of="$d/filler" bs=1k 2>/dev/null
-    "$2" --write-sidecars "$d" >/dev/null 2>"$1/err"; echo $? >"$1/status"
-    cmp -s "$d/cat_1.jpg.xmp" "$3" && echo kept >"$1/kept"
-    ls -a "$d" >"$1/list")";
-  const ProgramResult r = runProgram(
-      "/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, "sh", dir.path(), kFolder, kSidecar});
-  if (r.status == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << r.err;
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(readFile(dir.file("status")), "1\n");
-  for (const char* photo : {"cat_1.jpg", "cat_2.jpg"}) {
-    EXPECT_TRUE(contains(readFile(dir.file("err")), "could not write sidecar " + dir.file("disk/") +
-                                                        photo + ".xmp: No space left on device\n"));
-  }
-  EXPECT_EQ(readFile(dir.file("kept")), "kept\n");
-  EXPECT_EQ(readFile(dir.file("list")), ".\n..\ncat_1.jpg\ncat_1.jpg.xmp\ncat_2.jpg\nfiller\n");
-}
-
 // Every format velto-fprint decodes that carries Exif gives its capture time: JPEG, PNG, WebP
 // and TIFF written by exiv2; HEIC and AVIF by heif-enc from a JPEG, which copies its Exif. The
 // photo is 399 pixels wide, so the HEIC is a grid, whose Exif item Exiv2 0.27 does not find.

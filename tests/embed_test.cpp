@@ -25,18 +25,9 @@
 namespace velto::testing {
 namespace {
 
-EmbeddingAnalysis& analysis() {
-  static EmbeddingAnalysis instance;
-  return instance;
-}
-
-FeatureVector printOf(const std::string& path) {
-  const auto print = analysis().featurePrint(path);
-  return print ? decodePrint(*print) : FeatureVector{};
-}
-
 TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
-  ASSERT_TRUE(analysis().ready());
+  EmbeddingAnalysis analysis;
+  ASSERT_TRUE(analysis.ready());
   // Vectors recorded from the original framework on 224 x 224 photos (see data/net/README.md).
   std::ifstream reference(std::string(VELTO_TEST_DATA) + "/net/reference.txt");
   int checked = 0;
@@ -45,7 +36,7 @@ TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
     fields >> name;
     std::vector<double> want;
     for (double x; fields >> x;) want.push_back(x);
-    const auto got = analysis().pooledFeatures(std::string(VELTO_TEST_DATA) + "/net/" + name);
+    const auto got = analysis.pooledFeatures(std::string(VELTO_TEST_DATA) + "/net/" + name);
     ASSERT_TRUE(got.has_value()) << name;
     ASSERT_EQ(got->size(), want.size()) << name;
     const std::vector<double> gotWide(got->begin(), got->end());
@@ -56,7 +47,7 @@ TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
 }
 
 TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
-  const FeatureVector v = printOf(kPhotos + "cat_1.jpg");
+  const FeatureVector v = decodePrint(*EmbeddingAnalysis().featurePrint(kPhotos + "cat_1.jpg"));
   ASSERT_EQ(static_cast<int64_t>(v.size()), kPrintLength);
   EXPECT_EQ(v.back(), kPrintConstant);
   double network = 0, colour = 0;

@@ -61,14 +61,11 @@ std::string encode(const cv::Mat& rgb, const std::string& ext,
   return std::string(out.begin(), out.end());
 }
 
-// The files of one folder of tests/data/images (or of the fuzzers' findings), sorted by name.
+// The files of a folder (of tests/data/images, or of the fuzzers' findings), sorted by name.
 std::vector<std::string> filesIn(const std::string& folder) {
   std::vector<std::string> paths;
   for (const std::string& name : listFolder(folder)) paths.push_back(folder + "/" + name);
   return paths;
-}
-std::vector<std::string> imageFixtures(const std::string& folder) {
-  return filesIn(kImages + folder);
 }
 std::string fixture(const std::string& name) { return readFile(kImages + name); }
 
@@ -87,7 +84,7 @@ std::optional<cv::Mat> quietDecode(const std::string& bytes, int64_t minShortSid
 // and files whose libraries warn and go on: the upright quadrant picture, 4:3, nothing printed.
 // Lossy formats blur the edges and shift flat colours by a few levels.
 TEST(DecodeFormatsTest, EveryVariantGivesTheUprightPictureInRgb) {
-  const auto files = imageFixtures("upright");
+  const auto files = filesIn(kImages + "upright");
   ASSERT_GE(files.size(), 60u);
   for (const std::string& file : files) {
     const auto image = quietDecode(readFile(file));
@@ -100,7 +97,7 @@ TEST(DecodeFormatsTest, EveryVariantGivesTheUprightPictureInRgb) {
 }
 
 TEST(DecodeFormatsTest, GreyBecomesThreeEqualChannels) {
-  for (const std::string& file : imageFixtures("grey")) {
+  for (const std::string& file : filesIn(kImages + "grey")) {
     const auto image = quietDecode(readFile(file));
     ASSERT_TRUE(image) << file;
     std::vector<cv::Mat> planes;
@@ -175,7 +172,7 @@ TEST(DecodeFormatsTest, AlphaBitDepthsPalettesAndLayoutsBecomeRgb) {
 // end code too), sides
 // beyond the pixel limit (even near 2^32, where products overflow): nothing, quietly.
 TEST(DecodeFormatsTest, RefusedFilesGiveNothing) {
-  const auto files = imageFixtures("refused");
+  const auto files = filesIn(kImages + "refused");
   ASSERT_GE(files.size(), 9u);
   for (const std::string& file : files) EXPECT_FALSE(quietDecode(readFile(file), 256)) << file;
 }

@@ -196,14 +196,9 @@ std::vector<Tag> findTags(const std::string& html, const std::string& name,
   for (size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
     const char next = html[at + open.size()];
     if (next != ' ' && next != '>') continue;  // <figure> but not <figcaption>
-    // The tag ends at the first '>' outside a quoted value (values hold no '"' of their own).
-    size_t end = at;
-    bool quoted = false;
-    while (end < html.size() && (quoted || html[end] != '>')) quoted ^= html[end++] == '"';
-    if (end == html.size()) break;
-    // Its name="value" pairs. No std::regex: GCC 12 reports false uninitialised reads inside it
-    // in the sanitizer build.
-    const std::string text = html.substr(at, end - at);
+    // The page escapes '>' in values, so the tag ends at the next one. Its name="value" pairs;
+    // no std::regex: GCC 12 reports false uninitialised reads inside it in the sanitizer build.
+    const std::string text = html.substr(at, html.find('>', at) - at);
     Tag tag;
     for (size_t eq = text.find("=\""), close;
          eq != std::string::npos && (close = text.find('"', eq + 2)) != std::string::npos;
