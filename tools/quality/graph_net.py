@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Runs a MobileNetV2 graph model (graph_model.js's output) in numpy on a study dump's network
+"""Runs a MobileNetV2 graph model (tools/study/extract_graph.js's output) in numpy on a study dump's network
 inputs and writes the image-averaged outputs of its late blocks beside the dump's own:
 
   graph_net.py MODEL_DIR DUMP_DIR PREFIX     reads DUMP_DIR/ok.u8 and input_product.u8, writes
