@@ -27,6 +27,11 @@ A recipe is a string of key=value fields, e.g. "net=product col=rgb w=1.5 c=1.0"
             gradient layout (nb orientations, q x q cells) instead of a colour layout
   pw=      the network part's centred values raised to this power, sign kept (default 1)
   net2=, wn2=   a second network part (another input variant) and its weight
+  nz=, cz=, jz=   nuisance maps of strength a (default 0: none) on the network part, the colour
+            part, or both joined: x -> (I + a N)^-1/2 x, N the covariance of how the reference
+            photos' features move under re-exposure (-3 to +3 EV), white balance, gamma (and
+            with aug=all also crops and shifts), from augment.py's copies; nk=K removes the top
+            K such directions of the network part instead
 The means subtracted from both parts are the reference photos' means of the same recipe.
 Prints are built in double precision here; velto-fprint's own float prints differ by ~1e-7.
 
@@ -45,6 +50,7 @@ import numpy as np
 import bench_sets
 
 SIDE = 224
+HERE = os.path.dirname(os.path.abspath(__file__))
 BASES = ("dev", "bursts")
 BUILD = os.environ.get("BUILD", os.path.join(bench_sets.ROOT, "build"))
 REPLAY = os.path.join(BUILD, "velto-fprint-replay")
@@ -73,6 +79,14 @@ def prepare(work):
                 for p in photo_files(base):
                     f.write(os.path.join(bench_sets.BENCH, base, p) + "\n")
         subprocess.run([DUMP, os.path.join(out, "list.txt"), out], check=True)
+    aug = os.path.join(work, "dump", "aug")
+    if not os.path.exists(os.path.join(aug, "ok.u8")):
+        images = os.path.join(work, "aug-images")
+        subprocess.run(["/usr/bin/python3", os.path.join(HERE, "augment.py"), work, images],
+                       check=True)
+        os.makedirs(aug, exist_ok=True)
+        subprocess.run([DUMP, os.path.join(images, "list.txt"), aug, "product"], check=True)
+        os.replace(os.path.join(images, "meta.txt"), os.path.join(aug, "meta.txt"))
     for base in BASES:
         for half in ("all", "A", "B"):
             for draw in range(DRAWS):
@@ -186,10 +200,11 @@ def gradient_layout(levels, nbins=8, q=4, eps=8.0):
 
 def parse_recipe(text):
     r = {"net": "product", "col": "rgb", "src": "product", "w": 1.5, "c": 1.0, "gws": 0.5,
-         "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2, "nb2": 4, "net2": "none", "wn2": 1.0, "pw": 1.0}
+         "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2, "nb2": 4, "net2": "none", "wn2": 1.0, "pw": 1.0,
+         "nz": 0.0, "nk": 0, "cz": 0.0, "jz": 0.0, "aug": "photo"}
     for field in text.split():
         k, v = field.split("=")
-        r[k] = float(v) if k in ("w", "c", "gws", "w2", "wn2", "pw") else int(v) if k in ("nb", "q", "q2", "nb2") else v
+        r[k] = float(v) if k in ("w", "c", "gws", "w2", "wn2", "pw", "nz", "cz", "jz") else int(v) if k in ("nb", "q", "q2", "nb2", "nk") else v
     return r
 
 
@@ -198,34 +213,67 @@ def unit(m):
     return m / np.where(norm > 0, norm, 1.0)
 
 
+PHOTOMETRIC = ("ev-3", "ev-2", "ev-1", "ev+1", "ev+2", "ev+3", "warm", "cool", "tint",
+               "gam07", "gam14")
+
+
+def nuisance_map(r, key, features, dumps):
+    """A linear map that shrinks the directions along which the reference photos' features move
+    when the photo is re-exposed, re-balanced or re-framed (dump "aug": augmented copies of the
+    reference inputs): x -> (I + a N)^-1/2 x, N the covariance of those moves scaled to a mean
+    eigenvalue of 1, a = r[key]; with nk > 0 (network only) the top nk directions are removed."""
+    a = r[key]
+    k = r["nk"] if key == "nz" else 0
+    if a <= 0 and k <= 0:
+        return lambda x: x
+    aug = dumps["aug"]
+    meta = [line.split() for line in open(os.path.join(aug.dir, "meta.txt"))]
+    f = features(aug)
+    orig = {int(m[0]): j for j, m in enumerate(meta) if m[1] == "orig"}
+    keep = [j for j, m in enumerate(meta) if m[1] != "orig" and (r["aug"] == "all" or m[1] in PHOTOMETRIC)]
+    d = f[keep] - f[[orig[int(meta[j][0])] for j in keep]]
+    n = d.T @ d / len(d)
+    vals, vecs = np.linalg.eigh(n / (np.trace(n) / len(n)))
+    if k > 0:
+        top = vecs[:, -k:]
+        return lambda x: x - (x @ top) @ top.T
+    m = vecs @ np.diag(1.0 / np.sqrt(1.0 + a * np.maximum(vals, 0))) @ vecs.T
+    return lambda x: x @ m
+
+
 def prints(recipe, dumps):
     """{base: (n, dims) prints} for the recipe, centred on the reference photos."""
     r = parse_recipe(recipe)
-    parts = {b: [] for b in BASES}
+    names = BASES + (("aug",) if r["jz"] > 0 else ())
+    parts = {b: [] for b in names}
     if r["net"] != "none":
         ref = dumps["ref"].pooled(r["net"]).mean(axis=0)
-        for b in BASES:
-            d = dumps[b].pooled(r["net"]) - ref
+        nmap = nuisance_map(r, "nz", lambda dd: dd.pooled(r["net"]), dumps)
+        for b in names:
+            d = nmap(dumps[b].pooled(r["net"]) - ref)
             parts[b].append(unit(np.sign(d) * np.abs(d) ** r["pw"]))
     if r["net2"] != "none":
         ref = dumps["ref"].pooled(r["net2"]).mean(axis=0)
-        for b in BASES:
+        for b in names:
             parts[b].append(unit(dumps[b].pooled(r["net2"]) - ref) * r["wn2"])
     if r["col"] != "none":
         def col(d):
             return np.sqrt(colour_layout(d.input(r["src"]), r["col"], r["gws"], r["nb"], r["q"]))
         ref = col(dumps["ref"]).mean(axis=0)
-        for b in BASES:
-            parts[b].append(unit(col(dumps[b]) - ref) * r["w"])
+        cmap = nuisance_map(r, "cz", col, dumps)
+        for b in names:
+            parts[b].append(unit(cmap(col(dumps[b]) - ref)) * r["w"])
     if r["col2"] != "none":
         def col2(d):
             return np.sqrt(colour_layout(d.input(r["src2"]), r["col2"], r["gws"], r["nb2"], r["q2"]))
         ref = col2(dumps["ref"]).mean(axis=0)
-        for b in BASES:
+        for b in names:
             parts[b].append(unit(col2(dumps[b]) - ref) * r["w2"])
+    joined = {b: np.concatenate(parts[b], axis=1) for b in names}
+    jmap = nuisance_map(r, "jz", lambda dd: joined["aug"], dumps) if r["jz"] > 0 else (lambda x: x)
     out = {}
     for b in BASES:
-        v = unit(np.concatenate(parts[b], axis=1))
+        v = unit(jmap(joined[b]))
         out[b] = np.concatenate([v, np.full((len(v), 1), r["c"])], axis=1)
     return out
 
@@ -236,6 +284,8 @@ def set_names(half):
 
 def score(work, half, recipes):
     dumps = {b: Dump(work, b) for b in BASES + ("ref",)}
+    if os.path.exists(os.path.join(work, "dump", "aug", "ok.u8")):
+        dumps["aug"] = Dump(work, "aug")
     files = {b: photo_files(b) for b in BASES}
     ceilings = {}
     for b, h in set_names(half):
