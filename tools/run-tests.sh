@@ -15,8 +15,11 @@ cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO
   -DVELTO_BENCH=OFF >/dev/null
 cmake --build "$root/build-asan" -j2
 # Leak checks stay off: OpenCV keeps its thread pool and caches until exit by design.
+# The SIGKILL test is left to the Release pass: a killed process reports nothing to the
+# sanitizers, and its 200 runs of a 300000-photo job take nine minutes here (the SIGTERM test,
+# whose handler does run, stays).
 (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j2)
+  ctest --output-on-failure -j2 -E 'CrashSafeResultE2E\.KilledAtRandomMoments')
 
 # Then a minute of fuzzing per target, and every kept fuzzing finding replayed, with clang and
 # libFuzzer under the sanitizers (tools/fuzz-ci.sh; longer runs: tools/fuzz.sh).
