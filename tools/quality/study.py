@@ -198,13 +198,18 @@ def gradient_layout(levels, nbins=8, q=4, eps=8.0):
     return (h / (norm + floor + 1e-12)).reshape(n, -1) / q
 
 
+DEFAULTS = {"net": "product", "col": "rgb", "src": "product", "w": 1.5, "c": 1.0, "gws": 0.5,
+            "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2, "nb2": 4,
+            "net2": "none", "wn2": 1.0, "pw": 1.0, "nz": 0.0, "nk": 0, "cz": 0.0, "jz": 0.0,
+            "aug": "photo"}
+
+
 def parse_recipe(text):
-    r = {"net": "product", "col": "rgb", "src": "product", "w": 1.5, "c": 1.0, "gws": 0.5,
-         "nb": 4, "q": 2, "col2": "none", "src2": "product", "w2": 0.0, "q2": 2, "nb2": 4, "net2": "none", "wn2": 1.0, "pw": 1.0,
-         "nz": 0.0, "nk": 0, "cz": 0.0, "jz": 0.0, "aug": "photo"}
+    """The recipe's fields over DEFAULTS, each read as the type of its default."""
+    r = dict(DEFAULTS)
     for field in text.split():
         k, v = field.split("=")
-        r[k] = float(v) if k in ("w", "c", "gws", "w2", "wn2", "pw", "nz", "cz", "jz") else int(v) if k in ("nb", "q", "q2", "nb2", "nk") else v
+        r[k] = type(DEFAULTS[k])(v)
     return r
 
 
@@ -230,7 +235,8 @@ def nuisance_map(r, key, features, dumps):
     meta = [line.split() for line in open(os.path.join(aug.dir, "meta.txt"))]
     f = features(aug)
     orig = {int(m[0]): j for j, m in enumerate(meta) if m[1] == "orig"}
-    keep = [j for j, m in enumerate(meta) if m[1] != "orig" and (r["aug"] == "all" or m[1] in PHOTOMETRIC)]
+    keep = [j for j, m in enumerate(meta)
+            if m[1] != "orig" and (r["aug"] == "all" or m[1] in PHOTOMETRIC)]
     d = f[keep] - f[[orig[int(meta[j][0])] for j in keep]]
     n = d.T @ d / len(d)
     vals, vecs = np.linalg.eigh(n / (np.trace(n) / len(n)))
@@ -270,7 +276,7 @@ def prints(recipe, dumps):
         for b in names:
             parts[b].append(unit(col2(dumps[b]) - ref) * r["w2"])
     joined = {b: np.concatenate(parts[b], axis=1) for b in names}
-    jmap = nuisance_map(r, "jz", lambda dd: joined["aug"], dumps) if r["jz"] > 0 else (lambda x: x)
+    jmap = nuisance_map(r, "jz", lambda _: joined["aug"], dumps)
     out = {}
     for b in BASES:
         v = unit(jmap(joined[b]))
