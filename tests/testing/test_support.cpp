@@ -53,23 +53,34 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-void captureStreams(bool on) {
+namespace {
+const TempDir& captureDir() {
   static const TempDir dir;  // one file for the whole test run
-  static int saved[3];
+  return dir;
+}
+int savedStreams[3];
+}  // namespace
+
+void captureStreams() {
   std::fflush(stdout);
   std::fflush(stderr);
-  const std::string path = dir.file("output");
-  const int fd = on ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+  const std::string path = captureDir().file("output");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   for (const int s : {1, 2}) {
-    if (on) saved[s] = ::dup(s);
-    ::dup2(on ? fd : saved[s], s);
-    if (!on) ::close(saved[s]);
+    savedStreams[s] = ::dup(s);
+    ::dup2(fd, s);
   }
-  if (on) {
-    ::close(fd);
-  } else {
-    EXPECT_EQ(readFile(path), "");
+  ::close(fd);
+}
+
+void releaseStreams() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  for (const int s : {1, 2}) {
+    ::dup2(savedStreams[s], s);
+    ::close(savedStreams[s]);
   }
+  EXPECT_EQ(readFile(captureDir().file("output")), "");
 }
 
 bool exists(const std::string& path) {

@@ -44,12 +44,13 @@ std::vector<std::string> listFolder(const std::string& path);  // sorted names, 
 // Runs `fn` with this process's standard output and error sent to a file and returns what it
 // returned; the test fails if anything was printed (a library that prints from inside the
 // programs would garble what they write).
-void captureStreams(bool on);  // off: gives them back and checks the file is empty
+void captureStreams();  // standard output and error into a file
+void releaseStreams();  // gives them back; the test fails if the file is not empty
 template <typename Fn>
 auto quietly(Fn&& fn) {
   struct Captured {
-    Captured() { captureStreams(true); }
-    ~Captured() { captureStreams(false); }
+    Captured() { captureStreams(); }
+    ~Captured() { releaseStreams(); }
   } captured;
   return fn();
 }
