@@ -22,7 +22,12 @@ std::vector<float> collectCutDistances(const std::vector<float>& D, const std::v
 }
 
 float splitThreshold(const std::vector<float>& cutDistances) {
-  if (static_cast<int64_t>(cutDistances.size()) < MIN_CUTS_FOR_STATS) return T_SPLIT_DEFAULT;
+  return medianThreshold(cutDistances, T_SPLIT_DEFAULT, T_SPLIT_FLOOR, T_SPLIT_CEIL);
+}
+
+float medianThreshold(const std::vector<float>& cutDistances, float fallback, float floor,
+                      float ceil) {
+  if (static_cast<int64_t>(cutDistances.size()) < MIN_CUTS_FOR_STATS) return fallback;
   std::vector<float> sorted = cutDistances;
   // '<' alone is no ordering once a NaN is present; NaNs go last so the sort stays defined.
   std::sort(sorted.begin(), sorted.end(), [](float a, float b) {
@@ -33,8 +38,8 @@ float splitThreshold(const std::vector<float>& cutDistances) {
   const size_t c = sorted.size();
   const size_t h = c / 2;
   const float m = c % 2 == 1 ? sorted[h] : (sorted[h - 1] + sorted[h]) * 0.5f;
-  const float m1 = m > T_SPLIT_FLOOR ? m : T_SPLIT_FLOOR;
-  return m1 < T_SPLIT_CEIL ? m1 : T_SPLIT_CEIL;
+  const float m1 = m > floor ? m : floor;
+  return m1 < ceil ? m1 : ceil;
 }
 
 }  // namespace velto

@@ -19,4 +19,9 @@ std::vector<float> collectCutDistances(const std::vector<float>& D, const std::v
 // median kept within [T_SPLIT_FLOOR, T_SPLIT_CEIL]; a NaN median gives the floor.
 float splitThreshold(const std::vector<float>& cutDistances);
 
+// The same rule with other bounds: `fallback` for fewer than MIN_CUTS_FOR_STATS scores, else
+// their median kept within [floor, ceil] (a NaN median gives the floor).
+float medianThreshold(const std::vector<float>& cutDistances, float fallback, float floor,
+                      float ceil);
+
 }  // namespace velto
