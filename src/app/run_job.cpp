@@ -30,18 +30,18 @@ std::string jobFaultMessage(const JobReadResult& read, const std::string& inputP
 }
 
 bool groupJob(const std::string& inputPath, const AnalysisFactory& makeAnalysis, GroupedJob* out,
-              std::string* err) {
+              std::string* err, Rules rules) {
   // Read and validate the job; the photo paths go to the feature prints only.
   JobReadResult read = readJob(inputPath);
   if (read.fault != JobFault::kNone) {
     *err = jobFaultMessage(read, inputPath);
     return false;
   }
-  return groupLoadedJob(std::move(read.job), makeAnalysis, out, err);
+  return groupLoadedJob(std::move(read.job), makeAnalysis, out, err, rules);
 }
 
 bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out,
-                    std::string* err) {
+                    std::string* err, Rules rules) {
   using Clock = std::chrono::steady_clock;
   const auto secondsSince = [](Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -66,8 +66,15 @@ bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* ou
     return false;
   }
 
-  // Scores, threshold, cuts and numbering: the pure grouping core (empty for an empty job).
-  out->grouping = groupPhotos(timeGroups, out->prints.vectors, out->prints.dims);
+  // Scores, threshold, cuts and numbering: the pure grouping core (empty for an empty job). The
+  // series grouping runs the fixed rules too, as part of its evidence.
+  out->rules = rules;
+  if (rules == Rules::kSeries) {
+    out->series = groupSeries(timeGroups, out->prints.vectors, out->prints.dims);
+    out->grouping = std::move(out->series->fixed);
+  } else {
+    out->grouping = groupPhotos(timeGroups, out->prints.vectors, out->prints.dims);
+  }
   out->groupSeconds = secondsSince(groupStart);
   return true;
 }
@@ -87,7 +94,7 @@ bool writeOutput(const std::string& path, const std::string& bytes,
 }
 
 bool runFprint(const std::vector<std::string>& args, const AnalysisFactory& makeAnalysis,
-               std::string* err) {
+               std::string* err, Rules rules) {
   // Exactly two arguments; the program's own name is never shown.
   if (args.size() != 3) {
     *err = messages::usage();
@@ -98,10 +105,10 @@ bool runFprint(const std::vector<std::string>& args, const AnalysisFactory& make
 
   // The job, its prints and its groups.
   GroupedJob grouped;
-  if (!groupJob(inputPath, makeAnalysis, &grouped, err)) return false;
+  if (!groupJob(inputPath, makeAnalysis, &grouped, err, rules)) return false;
 
   // Replace the result file all at once; the run ends with status 0 after it.
-  return writeOutput(outputPath, encodeGroups(grouped.grouping.groups), grouped.job.photos, err);
+  return writeOutput(outputPath, encodeGroups(grouped.groups()), grouped.job.photos, err);
 }
 
 }  // namespace velto

@@ -138,7 +138,7 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
     report("velto-fprint-folder: " + err);
     return 1;
   }
-  const std::vector<int64_t>& groups = grouped.grouping.groups;
+  const std::vector<int64_t>& groups = grouped.groups();
 
   // The listing.
   const std::string listing =
