@@ -44,6 +44,14 @@ std::string stageRow(const std::string& key, const std::string& label,
   return summaryRow(key, label, fixedNumber(*seconds, 9), durationText(*seconds));
 }
 
+std::string seriesThresholds(const ReportData& d) {
+  std::string out;
+  for (const float t : d.windowThresholds) {
+    out += (out.empty() ? "" : ", ") + fixedNumber(static_cast<double>(t), 3);
+  }
+  return out;
+}
+
 std::string summary(const ReportData& d) {
   const auto n = static_cast<int64_t>(d.photos.size());
   int64_t cuts = 0;
@@ -73,6 +81,11 @@ std::string summary(const ReportData& d) {
                      threshold + htmlEscape(rule));
   html += summaryRow("default", "tSplit is the default", d.tSplitIsDefault ? "1" : "0",
                      d.tSplitIsDefault ? "yes" : "no");
+  html += summaryRow("rules", "grouped by", d.rules,
+                     d.rules == "series"
+                         ? "the series grouping (evidence from windows of 1, 2 and 3 photos, "
+                           "thresholds " + seriesThresholds(d) + ")"
+                         : "the fixed rules of velto-fprint");
   html +=
       summaryRow("groups", "groups made", std::to_string(d.groupsMade),
                  std::to_string(d.groupsMade) + " (" + std::to_string(cuts) + " cuts by looks)");
@@ -118,6 +131,12 @@ std::string boxReason(int64_t i, const ReportData& d) {
   if (d.photos[i].timeGroup < 1) return "undated";
   if (d.photos[i - 1].timeGroup < 1) return "after an undated photo";
   if (gap.timeGroupChange) return "new time group";
+  if (gap.seriesEvidence) {
+    return "cut by looks, evidence " + fixedNumber(*gap.seriesEvidence, 2) + " (scores " +
+           fixedNumber(static_cast<double>(gap.windowScores[0]), 3) + ", " +
+           fixedNumber(static_cast<double>(gap.windowScores[1]), 3) + ", " +
+           fixedNumber(static_cast<double>(gap.windowScores[2]), 3) + " at 1, 2, 3 photos)";
+  }
   return "cut by looks, score " + fixedNumber(static_cast<double>(gap.score), 3);
 }
 

@@ -17,6 +17,11 @@ std::string gapTitle(int64_t i, const GapEntry& gap) {
       "gap " + std::to_string(i + 1) + " (photos " + std::to_string(i + 1) + " | " +
       std::to_string(i + 2) + "): score " +
       (std::isnan(gap.score) ? std::string("NaN") : fixedNumber(static_cast<double>(gap.score), 4));
+  if (gap.seriesEvidence) {
+    title += ", series evidence " + fixedNumber(*gap.seriesEvidence, 3) + " (scores " +
+             fixedNumber(static_cast<double>(gap.windowScores[0]), 3) + ", " +
+             fixedNumber(static_cast<double>(gap.windowScores[1]), 3) + " at 1, 2 photos)";
+  }
   if (gap.cut) title += ", cut";
   if (gap.cutDistance)
     title += ", time-group change (sets the threshold)";
@@ -117,8 +122,10 @@ void appendPoints(std::string& svg, const ReportData& data, const PlotGeometry& 
     if (gap.timeGroupChange) cls += " tg";
     if (gap.cutDistance) cls += " calibrates";
     if (std::isnan(gap.score)) cls += " nan";
+    const std::string evidence =
+        gap.seriesEvidence ? "\" data-evidence=\"" + fixedNumber(*gap.seriesEvidence, 6) : "";
     svg += "<circle class=\"" + cls + "\" data-gap=\"" + std::to_string(i) + "\" data-score=\"" +
-           exactNumber(gap.score) + "\" cx=\"" + num(g.gapX(gi)) + "\" cy=\"" +
+           exactNumber(gap.score) + evidence + "\" cx=\"" + num(g.gapX(gi)) + "\" cy=\"" +
            num(yOf(gap.score)) + "\" r=\"" + (gap.cut ? "5.5" : "4.5") + "\"><title>" +
            htmlEscape(gapTitle(gi, gap)) + "</title></circle>";
   }

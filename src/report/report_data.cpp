@@ -67,4 +67,22 @@ ReportData collectReportData(const std::string& jobPath, const Job& job,
   return data;
 }
 
+void applySeries(const SeriesGrouping& series, ReportData* data) {
+  data->rules = "series";
+  data->windowThresholds = series.thresholds;
+  data->groupsMade = 0;
+  for (size_t i = 0; i < data->photos.size(); ++i) {
+    data->photos[i].group = series.groups[i];
+    data->groupsMade = std::max(data->groupsMade, series.groups[i]);
+  }
+  for (GapEntry& gap : data->gaps) gap.cut = false;
+  for (const int64_t gap : series.cutsAt) data->gaps[static_cast<size_t>(gap)].cut = true;
+  for (size_t i = 0; i < data->gaps.size(); ++i) {
+    GapEntry& gap = data->gaps[i];
+    for (int64_t w = 0; w < SERIES_WINDOWS; ++w) gap.windowScores[w] = series.scores[w][i];
+    const bool inRun = !gap.timeGroupChange && data->photos[i].timeGroup >= 1;
+    if (inRun) gap.seriesEvidence = evidenceProbability(series.evidence[i]);
+  }
+}
+
 }  // namespace velto

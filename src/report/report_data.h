@@ -1,12 +1,14 @@
 #pragma once
 // Everything the report page shows about one grouped job, gathered before any HTML is made.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/grouping.h"
+#include "core/series.h"
 #include "job/job_file.h"
 #include "prints/feature_prints.h"
 #include "report/thumbnails.h"
@@ -34,7 +36,11 @@ struct GapEntry {
   float score = 0.0f;            // boundary score D[i]
   bool timeGroupChange = false;  // a new time group, or dated next to undated
   bool cutDistance = false;      // a change between touching runs: its score sets the threshold
-  bool cut = false;              // an accepted cut
+  bool cut = false;              // an accepted cut of the rules that grouped the page
+  // The series grouping's evidence of a scene change here (0 to 1), when it grouped the page
+  // and the gap lies inside a run; with the scores at windows of 1, 2 and 3 photos a side.
+  std::optional<double> seriesEvidence;
+  std::array<float, SERIES_WINDOWS> windowScores{};
 };
 
 // Wall-clock seconds per stage. A stage the program did not time (velto-fprint-report finds
@@ -58,8 +64,14 @@ struct ReportData {
   float tSplit = 0.0f;
   bool tSplitIsDefault = false;  // too few time-group changes to take a median
   int64_t groupsMade = 0;        // numbered groups, not counting undated photos
+  std::string rules = "platform";  // the rules that grouped the page: "platform" or "series"
+  std::array<float, SERIES_WINDOWS> windowThresholds{};  // the series grouping's, per window
   StageSeconds seconds;
 };
+
+// Shows the series grouping's groups, cuts and evidence in place of the fixed rules' (whose
+// scores and threshold stay in the plot). Requires `series` to be of the job `data` shows.
+void applySeries(const SeriesGrouping& series, ReportData* data);
 
 // The thumbnail of every photo, in order (see makeThumbnail).
 std::vector<std::optional<Thumbnail>> makeThumbnails(const std::vector<std::string>& photos);

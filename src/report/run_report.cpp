@@ -9,7 +9,7 @@
 namespace velto {
 
 bool runReport(const std::vector<std::string>& args, const AnalysisFactory& makeAnalysis,
-               std::string* err) {
+               std::string* err, Rules rules) {
   if (args.size() != 3) {
     *err = messages::reportUsage();
     return false;
@@ -18,7 +18,7 @@ bool runReport(const std::vector<std::string>& args, const AnalysisFactory& make
   const std::string& reportPath = args[2];
 
   GroupedJob grouped;
-  if (!groupJob(inputPath, makeAnalysis, &grouped, err)) return false;
+  if (!groupJob(inputPath, makeAnalysis, &grouped, err, rules)) return false;
   // The job file names the photos: there is no finding stage to time.
   const std::string page = renderGroupedJob(inputPath, grouped, std::nullopt);
   return writeOutput(reportPath, page, grouped.job.photos, err);
@@ -31,6 +31,7 @@ std::string renderGroupedJob(const std::string& title, const GroupedJob& grouped
   const auto renderStart = std::chrono::steady_clock::now();
   ReportData data = collectReportData(title, grouped.job, grouped.prints, grouped.grouping,
                                       makeThumbnails(grouped.job.photos));
+  if (grouped.series) applySeries(*grouped.series, &data);
   data.seconds.photos = photoSeconds;
   data.seconds.prints = grouped.printSeconds;
   data.seconds.grouping = grouped.groupSeconds;

@@ -14,7 +14,7 @@ namespace velto {
 // analysis `makeAnalysis` gives, renders the page and writes it atomically. Returns false with
 // the one failure message (velto-fprint's, or the report's own usage line) in `*err`.
 bool runReport(const std::vector<std::string>& args, const AnalysisFactory& makeAnalysis,
-               std::string* err);
+               std::string* err, Rules rules = Rules::kPlatform);
 
 // The page of a job that groupJob or groupLoadedJob grouped, headed by `title` (the job file,
 // or what stands for it). Shows the prints' and the grouping's times from `grouped`, the time
