@@ -107,9 +107,10 @@ def write_print(path, vector):
         f.write(struct.pack("<I", 1) + struct.pack(f"<{len(vector)}f", *vector))
 
 
-def replay_set(set_dir, print_of, replay, out_dir):
+def replay_set(set_dir, print_of, replay, out_dir, options=()):
     """Groups every job of the set with recorded prints (`print_of`: photo path as the jobs name
-    it -> print file; photos without one get none) and scores the results with score.py."""
+    it -> print file; photos without one get none) and scores the results with score.py.
+    `options` go to the replay program before the job (e.g. ["--rules", "series"])."""
     prints = os.path.join(out_dir, "jobs")
     results = os.path.join(out_dir, "results")
     os.makedirs(prints, exist_ok=True)
@@ -121,7 +122,7 @@ def replay_set(set_dir, print_of, replay, out_dir):
         replay_job = os.path.join(prints, name)
         with open(replay_job, "w") as f:
             json.dump({"photos": paths, "timeGroups": job["timeGroups"]}, f)
-        subprocess.run([replay, replay_job, os.path.join(results, name)], check=True)
+        subprocess.run([replay, *options, replay_job, os.path.join(results, name)], check=True)
     out = subprocess.run(["/usr/bin/python3", os.path.join(os.path.dirname(set_dir), "score.py"),
                           "--set", set_dir, "--results", results],
                          capture_output=True, text=True).stdout
