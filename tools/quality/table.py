@@ -6,7 +6,9 @@ usage: table.py BUILD_DIR WORK_DIR [DRAWS]
 For each set in the bench folder: velto-fprint itself on the set's own jobs, and the same
 prints (velto-fprint-embed, once per photo) regrouped by velto-fprint-replay on DRAWS re-dealt
 job draws (default 5); each beside the rules' ceiling on the same jobs (ceiling.py, mean of
-three draws of its scene vectors) and as a share of it.
+three draws of its scene vectors) and as a share of it. Beside each, the series grouping on the
+very same prints (velto-fprint-replay --rules series): its shares are of the fixed rules'
+ceiling, so it can pass 100 %.
 """
 import json
 import os
@@ -66,20 +68,28 @@ def main(argv):
     for base in bench_sets.developer_sets():
         set_dir = os.path.join(bench_sets.BENCH, base)
         ceil0 = bench_sets.ceiling(bench_sets.derive(work, base, "all", 0), replay)
-        print(row(f"{base}, its own jobs", own_jobs(fprint, set_dir,
-                                                    os.path.join(work, "own", base)), ceil0),
-              flush=True)
+        print(row(f"{base}, its own jobs, fixed rules",
+                  own_jobs(fprint, set_dir, os.path.join(work, "own", base)), ceil0), flush=True)
+        prints = embed(embed_bin, base, os.path.join(work, "embed", base))
+        series = ["--rules", "series"]
+        print(row(f"{base}, its own jobs, series",
+                  bench_sets.replay_set(bench_sets.derive(work, base, "all", 0), prints, replay,
+                                        os.path.join(work, "series", f"{base}-d0"), series),
+                  ceil0), flush=True)
         if draws < 1:
             continue
-        prints = embed(embed_bin, base, os.path.join(work, "embed", base))
-        got, ceil = [], []
+        got, got_series, ceil = [], [], []
         for d in range(draws):
             derived = bench_sets.derive(work, base, "all", d)
             ceil.append(bench_sets.ceiling(derived, replay))
             got.append(bench_sets.replay_set(derived, prints, replay,
                                              os.path.join(work, "replay", f"{base}-d{d}")))
+            got_series.append(bench_sets.replay_set(
+                derived, prints, replay, os.path.join(work, "series", f"{base}-d{d}"), series))
         mean = lambda rs: {k: sum(r[k] for r in rs) / len(rs) for k in rs[0]}
-        print(row(f"{base}, {draws} job draws", mean(got), mean(ceil)), flush=True)
+        print(row(f"{base}, {draws} job draws, fixed rules", mean(got), mean(ceil)), flush=True)
+        print(row(f"{base}, {draws} job draws, series", mean(got_series), mean(ceil)),
+              flush=True)
     return 0
 
 

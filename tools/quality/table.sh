@@ -2,7 +2,8 @@
 # The quality table of the built velto-fprint on every developer set beside the ceiling of the
 # grouping rules: in-run F1, ARI and boundary F1, each as a share of the ceiling; once on each
 # set's own jobs (velto-fprint itself) and once over re-dealt job draws of the same photos
-# (its prints regrouped by velto-fprint-replay).
+# (its prints regrouped by velto-fprint-replay); each beside the series grouping on the same
+# prints (velto-fprint-replay --rules series).
 #   tools/quality/table.sh [BUILD_DIR [WORK_DIR [DRAWS]]]
 # BUILD_DIR defaults to build/, WORK_DIR to BUILD_DIR/quality (derived sets, ceilings and
 # prints are kept there and reused), DRAWS to 5 (0: own jobs only).
