@@ -1,7 +1,8 @@
 // velto-bench-stages <input.json>: the cost of each step of the analysis, per photo, measured
 // one step at a time over the photos of a job in this process: read the file, decode it,
-// scale and normalise it for the network, run the network; then scoring and grouping over all
-// the prints. Prints one line per stage: name, total milliseconds, milliseconds per photo.
+// scale and normalise it for the network, run the network and make the print (equalised
+// input, layouts); then scoring and grouping over all the prints. Prints one line per stage: name,
+// total milliseconds, milliseconds per photo.
 
 #include <chrono>
 #include <cstdio>
@@ -63,9 +64,8 @@ int main(int argc, char** argv) {
   start = Clock::now();
   for (size_t i = 0; i < photos.size(); ++i) {
     if (inputs[i].empty()) continue;
-    const std::vector<float> pooled = network.pooledFeatures(inputs[i]);
-    if (pooled.empty()) continue;
-    vectors[i] = velto::printFromFeatures(pooled, velto::colourLayout(inputs[i]));
+    const auto features = velto::printFeatures(inputs[i], network);
+    if (features) vectors[i] = velto::printFromFeatures(*features);
   }
   const double networkMs = msSince(start);
 

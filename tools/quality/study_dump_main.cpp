@@ -13,7 +13,8 @@
 //   linexp    exposure set in linear light: one factor for all channels, mean luma 0.18
 //   linwb     the same per channel (grey world in linear light)
 //   chaneq    each channel replaced by its rank (histogram equalisation per channel)
-//   lumeq     luma replaced by its rank, each pixel's channels scaled alike (colour kept)
+//   lumeq     luma replaced by its rank, each pixel's channels scaled alike (colour kept): the
+//             shipped network input (lumaEqualised)
 
 #include <algorithm>
 #include <array>
@@ -28,6 +29,7 @@
 
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_network.h"
+#include "embedding/luma_equalisation.h"
 #include "image/image_decode.h"
 
 namespace {
@@ -149,35 +151,6 @@ cv::Mat chanEq(const cv::Mat& in) {
   return out;
 }
 
-cv::Mat lumEq(const cv::Mat& in) {
-  constexpr int kBins = 4096;
-  const auto n = static_cast<double>(in.total());
-  auto luma = [](const float* p) { return kLumR * p[0] + kLumG * p[1] + kLumB * p[2]; };
-  auto bin = [](double l) { return std::clamp(static_cast<int>(l * (kBins - 1) + 0.5), 0, kBins - 1); };
-  std::vector<double> count(kBins, 0.0);
-  for (int y = 0; y < in.rows; ++y) {
-    const float* p = in.ptr<float>(y);
-    for (int x = 0; x < in.cols; ++x, p += 3) ++count[bin(luma(p))];
-  }
-  std::vector<double> rank(kBins);
-  double below = 0;
-  for (int k = 0; k < kBins; ++k) {
-    rank[k] = (below + count[k] / 2) / n;
-    below += count[k];
-  }
-  cv::Mat out(in.size(), CV_32FC3);
-  for (int y = 0; y < in.rows; ++y) {
-    const float* p = in.ptr<float>(y);
-    float* q = out.ptr<float>(y);
-    for (int x = 0; x < in.cols; ++x, p += 3, q += 3) {
-      const double l = luma(p);
-      const double gain = rank[bin(l)] / std::max(l, 1.0 / 255.0);
-      for (int c = 0; c < 3; ++c) q[c] = static_cast<float>(std::clamp(p[c] * gain, 0.0, 1.0));
-    }
-  }
-  return out;
-}
-
 void writeLevels(std::FILE* f, const cv::Mat& input) {
   std::vector<uint8_t> levels(input.total() * 3);
   for (int y = 0; y < input.rows; ++y) {
@@ -205,7 +178,7 @@ int main(int argc, char** argv) {
       {"linexp", [](const cv::Mat& in) { return linear(in, false); }},
       {"linwb", [](const cv::Mat& in) { return linear(in, true); }},
       {"chaneq", chanEq},
-      {"lumeq", lumEq},
+      {"lumeq", velto::lumaEqualised},
   };
   std::vector<std::string> names;
   for (int k = 3; k < argc; ++k) names.emplace_back(argv[k]);
