@@ -15,8 +15,8 @@ namespace velto {
 // before recipes were).
 struct FeaturePrint {
   int64_t elementType = 0;
-  int64_t recipe = 0;
   std::vector<unsigned char> data;
+  int64_t recipe = 0;
 };
 
 inline constexpr int64_t kElementFloat32 = 1;
