@@ -115,6 +115,24 @@ TEST(GradientLayoutTest, OrientationsAndCells) {
     EXPECT_EQ(strongest(across, cell), 0) << cell;                        // along x
     EXPECT_EQ(strongest(down, cell), kGradientOrientations / 2) << cell;  // along y
   }
+  // Stripes turned to the middle of each orientation sector: that sector is the strongest in
+  // every cell.
+  for (int64_t sector = 0; sector < kGradientOrientations; ++sector) {
+    const double angle = (static_cast<double>(sector) + 0.5) * CV_PI / kGradientOrientations;
+    const cv::Mat turned = drawn([&](cv::Mat& m) {
+      for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < kSide; ++x) {
+          const double along = x * std::cos(angle) + y * std::sin(angle);
+          m.at<cv::Vec3b>(y, x) =
+              cv::Vec3b::all(static_cast<uint8_t>(128 + 100 * std::sin(along / 5)));
+        }
+      }
+    });
+    const std::vector<float> layout = gradientLayout(turned);
+    for (int64_t cell = 0; cell < kGradientCells * kGradientCells; ++cell) {
+      EXPECT_EQ(strongest(layout, cell), sector) << cell;
+    }
+  }
   // A bright square in the bottom right cell, away from its borders.
   const std::vector<float> corner = gradientLayout(
       drawn([](cv::Mat& m) { m(cv::Rect(180, 180, 20, 20)).setTo(cv::Scalar(90, 150, 30)); }));

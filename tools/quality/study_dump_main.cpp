@@ -6,6 +6,8 @@
 //   outdir/pooled_V.f32      the pooled activations (kPooledFeatures floats a photo) when the
 //                            network sees the input after photometric variant V
 //   outdir/input_V.u8        that input, rounded back to levels (for colour layouts of it)
+//   outdir/gradient_V.f32    the shipped gradient layout of that input (kGradientFeatures floats
+//                            a photo), which study.py takes for its 4 x 4 x 8 gradient layout
 // Variant "product" is exactly what velto-fprint feeds its network; the others are candidates:
 //   lumstd    one affine map of all channels that brings luma to mean 0.45, deviation 0.2
 //   chanstd   the same per channel (also removes a colour cast)
@@ -29,6 +31,7 @@
 
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_network.h"
+#include "embedding/gradient_layout.h"
 #include "embedding/luma_equalisation.h"
 #include "image/image_decode.h"
 
@@ -195,10 +198,11 @@ int main(int argc, char** argv) {
   std::ifstream list(argv[1]);
   std::FILE* ok = std::fopen((dir + "/ok.u8").c_str(), "wb");
   std::FILE* raw = std::fopen((dir + "/input.u8").c_str(), "wb");
-  std::map<std::string, std::FILE*> pooledOut, inputOut;
+  std::map<std::string, std::FILE*> pooledOut, inputOut, gradientOut;
   for (const auto& name : names) {
     pooledOut[name] = std::fopen((dir + "/pooled_" + name + ".f32").c_str(), "wb");
     inputOut[name] = std::fopen((dir + "/input_" + name + ".u8").c_str(), "wb");
+    gradientOut[name] = std::fopen((dir + "/gradient_" + name + ".f32").c_str(), "wb");
   }
   if (!ok || !raw) return 1;
   velto::EmbeddingNetwork network;
@@ -217,12 +221,15 @@ int main(int argc, char** argv) {
       pooled.resize(velto::kPooledFeatures, std::nanf(""));
       std::fwrite(pooled.data(), sizeof(float), pooled.size(), pooledOut[name]);
       writeLevels(inputOut[name], v);
+      const std::vector<float> gradient = velto::gradientLayout(v);
+      std::fwrite(gradient.data(), sizeof(float), gradient.size(), gradientOut[name]);
     }
   }
   bool good = std::fclose(ok) == 0 && std::fclose(raw) == 0;
   for (const auto& name : names) {
     good = std::fclose(pooledOut[name]) == 0 && good;
     good = std::fclose(inputOut[name]) == 0 && good;
+    good = std::fclose(gradientOut[name]) == 0 && good;
   }
   return good ? 0 : 1;
 }
