@@ -16,8 +16,8 @@ inline constexpr int kLumaBins = 4096;
 // luma l (0.299 R + 0.587 G + 0.114 B) is binned as round(l * (kLumaBins - 1)); the pixel's three
 // channels are multiplied alike by rank / max(l, 1/255) and clipped to [0, 1], where rank is the
 // fraction of the picture in lower bins plus half the fraction in its own. Colour ratios are
-// kept; a flat picture becomes mid grey, a black one stays black. O(pixels); an empty matrix for
-// any other type.
+// kept where nothing clips; a flat picture gets luma 1/2, a black one stays black. O(pixels); an
+// empty matrix for any other type.
 cv::Mat lumaEqualised(const cv::Mat& input);
 
 }  // namespace velto
