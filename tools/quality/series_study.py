@@ -165,27 +165,15 @@ def features(tg, vecs):
     return np.array(F).reshape(-1, 12), runs
 
 
-def fixed_rules(runs, D, t_split):
+def peak_cuts(runs, z, floor, radius, whole_job):
+    """In each run, the gaps whose z reaches floor and is no less than any within radius (the
+    fixed rules look across the run's ends, the series grouping inside it), strongest first,
+    each kept when both pieces hold two photos."""
     cuts = []
     for a, b in runs:
-        cands = [i for i in range(a, b) if D[i] >= t_split and
-                 all(D[j] <= D[i] for j in range(max(0, i - 2), min(len(D), i + 3)))]
-        cands.sort(key=lambda i: -D[i])
-        bounds = [a - 1, b]
-        for c in cands:
-            k = next(k for k, x in enumerate(bounds) if x > c)
-            if c - bounds[k - 1] >= 2 and bounds[k] - c >= 2:
-                bounds.insert(k, c)
-        cuts += bounds[1:-1]
-    return cuts
-
-
-def series_cuts(runs, z, floor):
-    """Peaks of the evidence within one gap inside each run, strongest first, pieces of two."""
-    cuts = []
-    for a, b in runs:
+        lo, hi = (0, len(z) - 1) if whole_job else (a, b - 1)
         cands = [i for i in range(a, b) if z[i] >= floor and
-                 all(z[j] <= z[i] for j in range(max(a, i - 1), min(b - 1, i + 1) + 1))]
+                 all(z[j] <= z[i] for j in range(max(lo, i - radius), min(hi, i + radius) + 1))]
         cands.sort(key=lambda i: -z[i])
         bounds = [a - 1, b]
         for c in cands:
@@ -194,6 +182,14 @@ def series_cuts(runs, z, floor):
                 bounds.insert(k, c)
         cuts += bounds[1:-1]
     return cuts
+
+
+def fixed_rules(runs, D, t_split):
+    return peak_cuts(runs, D, t_split, 2, True)
+
+
+def series_cuts(runs, z, floor):
+    return peak_cuts(runs, z, floor, 1, False)
 
 
 def numbered(tg, cuts):
