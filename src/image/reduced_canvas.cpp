@@ -6,10 +6,13 @@
 
 namespace velto {
 
-ReducedCanvas::ReducedCanvas(ImageSize size, int64_t minShortSide)
-    : factor_(std::max<int64_t>(
-          std::min(size.width, size.height) / std::max<int64_t>(minShortSide, 1), 1)),
-      reduced_{size.width / factor_, size.height / factor_} {
+int64_t reductionFactor(ImageSize size, int64_t minShortSide) {
+  return std::max<int64_t>(std::min(size.width, size.height) / std::max<int64_t>(minShortSide, 1),
+                           1);
+}
+
+ReducedCanvas::ReducedCanvas(ImageSize size, int64_t factor)
+    : factor_(std::max<int64_t>(factor, 1)), reduced_{size.width / factor_, size.height / factor_} {
   const auto n = static_cast<size_t>(reduced_.width * reduced_.height * 4);
   if (factor_ == 1) {
     pixels_.assign(n, 0);

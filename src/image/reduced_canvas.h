@@ -11,11 +11,13 @@
 
 namespace velto {
 
+// The whole factor reduceToShortSide(minShortSide) shrinks a picture of `size` by (1: none).
+int64_t reductionFactor(ImageSize size, int64_t minShortSide);
+
 class ReducedCanvas {
  public:
-  // A transparent canvas of `size` (acceptableSize), shrunk by the whole factor that
-  // reduceToShortSide(minShortSide) would apply to it.
-  ReducedCanvas(ImageSize size, int64_t minShortSide);
+  // A transparent canvas of `size` (acceptableSize), shrunk by `factor` >= 1.
+  ReducedCanvas(ImageSize size, int64_t factor);
 
   // The factor each side is divided by (1: full size).
   int64_t factor() const { return factor_; }

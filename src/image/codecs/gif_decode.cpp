@@ -101,10 +101,15 @@ std::optional<RawImage> decodeGif(std::string_view bytes, int64_t minShortSide) 
       !paidForByBytes({frame.Width, frame.Height}, static_cast<int64_t>(bytes.size()))) {
     return std::nullopt;
   }
-  // The frame is drawn straight onto the screen at the scale the caller needs, so a large
-  // screen around a small frame costs only the small canvas.
+  // A frame that leaves part of the screen uncovered is drawn straight onto it at the scale
+  // the caller needs, so a large screen around a small frame costs only the small canvas. One
+  // that covers it (as in every photo) has paid for its pixels and is kept at full size, to be
+  // shrunk afterwards like any picture.
   const int64_t screenW = gif->SWidth, screenH = gif->SHeight;
-  ReducedCanvas canvas({screenW, screenH}, minShortSide);
+  const bool covers =
+      frame.Left == 0 && frame.Top == 0 && frame.Width >= screenW && frame.Height >= screenH;
+  ReducedCanvas canvas({screenW, screenH},
+                       covers ? 1 : reductionFactor({screenW, screenH}, minShortSide));
   std::vector<GifPixelType> line(static_cast<size_t>(frame.Width));
   std::vector<uint8_t> rgba(static_cast<size_t>(frame.Width) * 4);
   // Interlaced rows arrive in four passes: every 8th from 0, every 8th from 4, every 4th from

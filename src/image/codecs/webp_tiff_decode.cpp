@@ -189,7 +189,7 @@ std::optional<RawImage> decodeFirstFrame(std::string_view bytes, int64_t minShor
                        WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT)};
   WebPIterator frame;
   if (!acceptableSize(size) || !WebPDemuxGetFrame(demux.get(), 1, &frame)) return std::nullopt;
-  ReducedCanvas canvas(size, minShortSide);
+  ReducedCanvas canvas(size, reductionFactor(size, minShortSide));
   const int64_t f = canvas.factor();
   const int width = static_cast<int>(std::max<int64_t>(frame.width / f, 1));
   const int height = static_cast<int>(std::max<int64_t>(frame.height / f, 1));
