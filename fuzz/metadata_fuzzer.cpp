@@ -55,8 +55,8 @@ void countKeys(const Data& data, size_t salt) {
 // What Exiv2 makes of the photo `bytes`, as features (see the top of this file).
 void probeWithExiv2(const std::string& bytes) {
   try {
-    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(
-        reinterpret_cast<const Exiv2::byte*>(bytes.data()), static_cast<long>(bytes.size())));
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(reinterpret_cast<const Exiv2::byte*>(bytes.data()),
+                                                static_cast<long>(bytes.size())));
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
     if (image.get() == nullptr) return;
     countFeature(static_cast<size_t>(image->imageType()));

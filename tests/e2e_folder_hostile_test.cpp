@@ -22,8 +22,8 @@ const std::string kProgram = "velto-fprint-folder: ";
 // A copy of the example photo `example` at `path`, taken at 2026-12-07 `time` ("14:03:00").
 void datedCopy(const std::string& example, const std::string& path, const std::string& time) {
   writeFile(path, readFile(kPhotos + example));
-  const ProgramResult r = runProgram(
-      kExiv2, {"-M", "set Exif.Photo.DateTimeOriginal 2026:12:07 " + time, path});
+  const ProgramResult r =
+      runProgram(kExiv2, {"-M", "set Exif.Photo.DateTimeOriginal 2026:12:07 " + time, path});
   ASSERT_EQ(r.status, 0) << "the tests write capture times with exiv2: " << r.err;
 }
 
@@ -118,9 +118,10 @@ std::string tiffWithCaptureTimeAfterXmp(size_t xmpBytes) {
       "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
       "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'/></x:xmpmeta>" +
       std::string(xmpBytes, ' ') + "<?xpacket end='w'?>";
-  const std::vector<std::array<uint32_t, 3>> first = {  // tag, type, value (or offset)
-      {256, 3, 1}, {257, 3, 1}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1}, {273, 4, 0x7FFFFFF0},
-      {277, 3, 1}, {279, 4, 1}, {700, 1, 0}, {34665, 4, 0}};
+  const std::vector<std::array<uint32_t, 3>> first = {
+      // tag, type, value (or offset)
+      {256, 3, 1},          {257, 3, 1}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+      {273, 4, 0x7FFFFFF0}, {277, 3, 1}, {279, 4, 1}, {700, 1, 0}, {34665, 4, 0}};
   const size_t xmpAt = 8 + 2 + first.size() * 12 + 4;
   const size_t exifAt = xmpAt + packet.size() + (packet.size() & 1);
   const size_t dateAt = exifAt + 2 + 12 + 4;
@@ -134,8 +135,10 @@ std::string tiffWithCaptureTimeAfterXmp(size_t xmpBytes) {
     put16(&t, at, static_cast<uint16_t>(tag));
     put16(&t, at + 2, static_cast<uint16_t>(type));
     put32(&t, at + 4, tag == 700 ? static_cast<uint32_t>(packet.size()) : 1);
-    put32(&t, at + 8, tag == 700 ? static_cast<uint32_t>(xmpAt)
-                      : tag == 34665 ? static_cast<uint32_t>(exifAt) : value);
+    put32(&t, at + 8,
+          tag == 700     ? static_cast<uint32_t>(xmpAt)
+          : tag == 34665 ? static_cast<uint32_t>(exifAt)
+                         : value);
   }
   t.replace(xmpAt, packet.size(), packet);
   put16(&t, exifAt, 1);
@@ -197,8 +200,8 @@ TEST(FolderNamesE2E, ControlCharactersInNamesNeverReachTheTerminal) {
   EXPECT_EQ(r.err, kProgram + "could not write sidecar " + dir.file(shown) +
                        ".xmp: not an XMP packet Exiv2 can read\n" + kProgram +
                        "1 photo (0 undated), 0 skipped, 0 series, 0 sidecars written, 1 failure\n");
-  EXPECT_EQ(r.out, "path,captureTime,timeGroup,group\n" + dir.file(name) +
-                       ",2026-12-07T14:03:00,1,1\n");
+  EXPECT_EQ(r.out,
+            "path,captureTime,timeGroup,group\n" + dir.file(name) + ",2026-12-07T14:03:00,1,1\n");
   EXPECT_TRUE(contains(runProgram(kFolder, {"--json", dir.path()}).out,
                        "\\u001b]0;owned\\u0007\\u001b[2J\\udc9b.jpg"));
 

@@ -181,8 +181,8 @@ std::string flatPng(int64_t side) {
   const auto chunk = [&](const std::string& type, const std::string& data) {
     const std::string body = type + data;
     return be32(static_cast<uint32_t>(data.size())) + body +
-           be32(static_cast<uint32_t>(
-               crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+           be32(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                            static_cast<uInt>(body.size()))));
   };
   std::string row(static_cast<size_t>(1 + 3 * side), '\x60');
   row[0] = 0;  // no filter
@@ -222,15 +222,16 @@ TEST(HostilePhotosE2E, TinyFilesDeclaringHugePicturesCostLittle) {
   const std::string body =
       "WEBP" + webpChunk("VP8X", std::string("\x02\0\0\0\xfe\x3f\0\xfe\x3f\0", 10)) +
       webpChunk("ANIM", std::string(6, '\0')) +
-      webpChunk("ANMF", std::string(12, '\0') + std::string("\x64\0\0\0", 4) +
-                            webpChunk("VP8L", onePixel));
+      webpChunk("ANMF",
+                std::string(12, '\0') + std::string("\x64\0\0\0", 4) + webpChunk("VP8L", onePixel));
   const auto n = static_cast<uint32_t>(body.size());
   const std::string webp =
       "RIFF" + std::string{static_cast<char>(n), static_cast<char>(n >> 8), 0, 0} + body;
   writeFile(dir.file("screen.gif"), gif);
   writeFile(dir.file("canvas.webp"), webp);
   writeFile(dir.file("flat.png"), flatPng(16384));
-  const std::vector<std::pair<std::string, bool>> files = {  // path, whether it gets a print
+  const std::vector<std::pair<std::string, bool>> files = {
+      // path, whether it gets a print
       {dir.file("screen.gif"), true},
       {dir.file("canvas.webp"), true},
       {kImages + "refused/jxl-16384-flat.jxl", false},

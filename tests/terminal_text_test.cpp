@@ -1,7 +1,8 @@
 // Names on their way to a terminal, and frames drawn onto a reduced canvas: case tables.
+#include "folder/terminal_text.h"
+
 #include <gtest/gtest.h>
 
-#include "folder/terminal_text.h"
 #include "image/reduced_canvas.h"
 
 namespace velto {
@@ -18,7 +19,8 @@ TEST(TerminalTextTest, ControlCharactersAndInvalidBytesAreEscapedOthersKept) {
       {"c1 \xc2\x9b csi, \xc2\x9f, \xc2\xa0 kept", "c1 \\xc2\\x9b csi, \\xc2\\x9f, \xc2\xa0 kept"},
       {"latin-1 caf\xe9, raw \x9b", "latin-1 caf\\xe9, raw \\x9b"},
       {"cut \xe2\x82", "cut \\xe2\\x82"},
-      {"overlong \xc0\xaf, surrogate \xed\xa0\x80", "overlong \\xc0\\xaf, surrogate \\xed\\xa0\\x80"},
+      {"overlong \xc0\xaf, surrogate \xed\xa0\x80",
+       "overlong \\xc0\\xaf, surrogate \\xed\\xa0\\x80"},
       {"back\\slash", "back\\slash"},
   };
   for (const auto& [name, shown] : cases) EXPECT_EQ(escapedForTerminal(name), shown) << shown;

@@ -52,8 +52,9 @@ std::string csvListing(const std::vector<FolderPhoto>& photos, const std::vector
   std::string out = "path,captureTime,timeGroup,group\n";
   for (size_t i = 0; i < photos.size(); ++i) {
     const FolderPhoto& p = photos[i];
-    out += csvField(forTerminal ? escapedForTerminal(p.path) : p.path) + "," + (p.time ? p.time->text : "") + "," +
-           std::to_string(p.timeGroup) + "," + std::to_string(groups[i]) + "\n";
+    out += csvField(forTerminal ? escapedForTerminal(p.path) : p.path) + "," +
+           (p.time ? p.time->text : "") + "," + std::to_string(p.timeGroup) + "," +
+           std::to_string(groups[i]) + "\n";
   }
   return out;
 }

@@ -140,8 +140,8 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
   const std::vector<int64_t>& groups = grouped.grouping.groups;
 
   // The listing.
-  const std::string listing =
-      options.json ? jsonListing(photos, groups) : csvListing(photos, groups, streams.outIsTerminal);
+  const std::string listing = options.json ? jsonListing(photos, groups)
+                                           : csvListing(photos, groups, streams.outIsTerminal);
   if (std::fwrite(listing.data(), 1, listing.size(), streams.out) != listing.size() ||
       std::fflush(streams.out) != 0) {
     report(folder_messages::couldNotWriteListing(std::strerror(errno)));

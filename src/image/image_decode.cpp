@@ -55,8 +55,8 @@ std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
   if (!declared || !acceptableSize(*declared)) return std::nullopt;
   // Their libraries hold the whole picture; a GIF's screen and a WebP's canvas are drawn
   // reduced, and a WebP is scaled while it is decoded.
-  const bool wholePicture = format == ImageFormat::kPng || format == ImageFormat::kTiff ||
-                            format == ImageFormat::kBmp;
+  const bool wholePicture =
+      format == ImageFormat::kPng || format == ImageFormat::kTiff || format == ImageFormat::kBmp;
   if (wholePicture && !paidForByBytes(*declared, static_cast<int64_t>(bytes.size()))) {
     return std::nullopt;
   }

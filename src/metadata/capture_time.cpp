@@ -169,9 +169,9 @@ struct HandleFree {
 // the boxes are read, nothing is decoded.
 std::optional<CaptureTime> heifExifCaptureTime(std::string_view photo) {
   const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-  if (!context || heif_context_read_from_memory_without_copy(context.get(), photo.data(),
-                                                             photo.size(), nullptr)
-                          .code != heif_error_Ok) {
+  if (!context ||
+      heif_context_read_from_memory_without_copy(context.get(), photo.data(), photo.size(), nullptr)
+              .code != heif_error_Ok) {
     return std::nullopt;
   }
   heif_image_handle* raw = nullptr;
@@ -260,9 +260,8 @@ std::optional<CaptureTime> captureTimeOfBytes(std::string_view photo) {
   prepareExiv2();
   try {
     // MemIo over our bytes: Exiv2 reads them in place and never writes unless asked to.
-    Exiv2::BasicIo::AutoPtr io(
-        new Exiv2::MemIo(reinterpret_cast<const Exiv2::byte*>(photo.data()),
-                         static_cast<long>(photo.size())));
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(reinterpret_cast<const Exiv2::byte*>(photo.data()),
+                                                static_cast<long>(photo.size())));
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
     if (image.get() == nullptr || !exiv2MayRead(photo, image->imageType())) return std::nullopt;
     const bool isoMedia = image->imageType() == Exiv2::ImageType::bmff;

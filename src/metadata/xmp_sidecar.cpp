@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exiv2/exiv2.hpp>
 #include <memory>
 #include <string_view>
-#include <exiv2/exiv2.hpp>
 #include <vector>
 
 #include "io/atomic_write.h"
@@ -94,7 +94,8 @@ bool holdsXmpPacket(std::string_view bytes) {
   if (bytes.find("http://www.w3.org/1999/02/22-rdf-syntax-ns#") == std::string_view::npos) {
     return false;
   }
-  for (size_t at = bytes.find("RDF"); at != std::string_view::npos; at = bytes.find("RDF", at + 1)) {
+  for (size_t at = bytes.find("RDF"); at != std::string_view::npos;
+       at = bytes.find("RDF", at + 1)) {
     if (at > 0 && (bytes[at - 1] == ':' || bytes[at - 1] == '<')) return true;
   }
   return false;

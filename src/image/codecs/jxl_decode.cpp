@@ -8,9 +8,9 @@
 #include <string>
 
 #include "image/codecs/jpeg_decode.h"
-#include "io/quiet_output.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
+#include "io/quiet_output.h"
 
 namespace velto {
 

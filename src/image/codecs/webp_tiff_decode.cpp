@@ -194,8 +194,8 @@ std::optional<RawImage> decodeFirstFrame(std::string_view bytes, int64_t minShor
   const int width = static_cast<int>(std::max<int64_t>(frame.width / f, 1));
   const int height = static_cast<int>(std::max<int64_t>(frame.height / f, 1));
   cv::Mat pixels;
-  const bool decoded = decodeScaledRgba(frame.fragment.bytes, frame.fragment.size, width, height,
-                                        &pixels);
+  const bool decoded =
+      decodeScaledRgba(frame.fragment.bytes, frame.fragment.size, width, height, &pixels);
   const int64_t x = frame.x_offset / f, y = frame.y_offset / f;
   WebPDemuxReleaseIterator(&frame);
   if (!decoded) return std::nullopt;
