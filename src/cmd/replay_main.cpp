@@ -1,12 +1,17 @@
 // velto-fprint-replay <input.json> <output.json>: velto-fprint over feature prints recorded in
 // files, one per photo path.
 #include "app/run_job.h"
+#include "cmd/command_edge.h"
 #include "cmd/fail.h"
 #include "prints/replay_analysis.h"
 
 int main(int argc, char** argv) {
+  // Its options, one line each; --help and --version come with every table.
+  const velto::CommandLine commandLine{"velto-fprint-replay", {}, "<input.json> <output.json>",
+                                       2, 2};
+  const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   std::string err;
   const auto makeAnalysis = [] { return std::make_unique<velto::ReplayAnalysis>(); };
-  if (!velto::runFprint({argv, argv + argc}, makeAnalysis, &err)) velto::fail(err);
+  if (!velto::runFprint({argv[0], operands[0], operands[1]}, makeAnalysis, &err)) velto::fail(err);
   return 0;
 }

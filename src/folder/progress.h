@@ -21,9 +21,10 @@ class Progress {
 
   // Starts a stage of `total` photos, named `stage` on the line.
   void start(const std::string& stage, int64_t total);
-  // One more photo of the stage done; the line is redrawn at most ten times a second. Safe to
-  // call from several threads.
-  void step();
+  // One more photo of the stage done (`fromCache`: its print was kept from an earlier run,
+  // counted apart on the line); the line is redrawn at most ten times a second. Safe to call
+  // from several threads.
+  void step(bool fromCache = false);
   // Clears the line, so that the next message starts on a clean one.
   void finish();
 
@@ -36,6 +37,7 @@ class Progress {
   std::string stage_;
   int64_t total_ = 0;
   int64_t done_ = 0;
+  int64_t fromCache_ = 0;
   Clock::time_point started_;
   Clock::time_point lastDrawn_;
 };
