@@ -19,7 +19,8 @@ constexpr int64_t kNow = 1796000000;  // some day in 2026
 constexpr int64_t kDay = 24 * 3600;
 
 FileFingerprint fingerprint(int64_t n) {
-  return {{7, 1000 + n, 5000 + n, n * 1000000007}, 0x9e3779b97f4a7c15ull * static_cast<uint64_t>(n + 1)};
+  return {{7, 1000 + n, 5000 + n, n * 1000000007},
+          0x9e3779b97f4a7c15ull * static_cast<uint64_t>(n + 1)};
 }
 
 FeaturePrint printOf(int64_t n) {
@@ -146,11 +147,13 @@ TEST(PrintsCache, DamagedFilesNeverCrashNorServeAWrongPrint) {
     const auto at = [&](size_t size) { return static_cast<size_t>(random() % size); };
     switch (round % 3) {
       case 0:
-        for (int k = 0; k < 1 + round % 7; ++k) damaged[at(damaged.size())] ^= static_cast<char>(1 << (random() % 8));
+        for (int k = 0; k < 1 + round % 7; ++k)
+          damaged[at(damaged.size())] ^= static_cast<char>(1 << (random() % 8));
         break;
       case 1: {
         const size_t start = at(damaged.size());
-        for (size_t i = start; i < std::min(damaged.size(), start + 1 + at(200)); ++i) damaged[i] = static_cast<char>(random());
+        for (size_t i = start; i < std::min(damaged.size(), start + 1 + at(200)); ++i)
+          damaged[i] = static_cast<char>(random());
         break;
       }
       default:
@@ -246,7 +249,8 @@ TEST(CachedAnalysis, AsksTheAnalysisOnlyForWhatTheCacheDoesNotKnow) {
 
   // Changed while being analysed: served this once, not kept under the hash it was read with.
   writeFile(photo, "fourth content");
-  EXPECT_EQ(run(photo, [&] { writeFile(photo, "fifth content, longer"); }), "fifth content, longer");
+  EXPECT_EQ(run(photo, [&] { writeFile(photo, "fifth content, longer"); }),
+            "fifth content, longer");
   EXPECT_EQ(calls, 5);
   EXPECT_EQ(run(photo), "fifth content, longer");
   EXPECT_EQ(calls, 6);

@@ -1,5 +1,6 @@
 // The option tables of the programs: getopt_long's rules as the programs' users meet them.
 #include "app/command_line.h"
+
 #include "testing/test_support.h"
 
 namespace velto::testing {
@@ -42,7 +43,10 @@ TEST(CommandLine, OptionsAnywhereOperandsInOrder) {
       {{"in", "out", "-f"}, CommandAction::kFail, {}, usage},
       {{"in", "out", "--value"}, CommandAction::kFail, {}, usage},
       {{"in", "out", "--value", "bad"}, CommandAction::kFail, {}, "prog: bad value"},
-      {{"in", "out", "--pick", "d"}, CommandAction::kFail, {}, "prog: --pick takes a, b or c, not \"d\""},
+      {{"in", "out", "--pick", "d"},
+       CommandAction::kFail,
+       {},
+       "prog: --pick takes a, b or c, not \"d\""},
       {{"in", "out", "extra"}, CommandAction::kFail, {}, usage},
       {{"--version", "--unknown"}, CommandAction::kVersion, {}, "prog " VELTO_TEST_VERSION "\n"},
   };

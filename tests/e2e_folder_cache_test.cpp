@@ -38,7 +38,7 @@ class FreshCacheHome : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new FreshCacheHome);
 
 const std::vector<std::string> kExamplePhotos = {
-    "cat_1.jpg",    "cat_2.jpg",    "cat_3.jpg",       "coffee_1.jpg",    "coffee_2.jpg",
+    "cat_1.jpg",    "cat_2.jpg",    "cat_3.jpg",    "coffee_1.jpg",    "coffee_2.jpg",
     "coffee_3.jpg", "rocket_1.jpg", "rocket_2.jpg", "astronaut_1.jpg", "astronaut_2.jpg"};
 constexpr int64_t kFirstPhotoTime = 1796652000;  // 2026-12-07 14:00 UTC
 
@@ -53,12 +53,14 @@ void setModificationTime(const std::string& path, int64_t seconds) {
 // seconds apart: one time group, so that their groups come from their prints alone.
 std::vector<std::string> makePhotos(const TempDir& dir, int count) {
   size_t size = 0;
-  for (const std::string& name : kExamplePhotos) size = std::max(size, readFile(kPhotos + name).size());
+  for (const std::string& name : kExamplePhotos)
+    size = std::max(size, readFile(kPhotos + name).size());
   std::vector<std::string> paths;
   for (int i = 0; i < count; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "p%03d.jpg", i);
-    std::string bytes = readFile(kPhotos + kExamplePhotos[static_cast<size_t>(i) % kExamplePhotos.size()]);
+    std::string bytes =
+        readFile(kPhotos + kExamplePhotos[static_cast<size_t>(i) % kExamplePhotos.size()]);
     bytes += "#" + std::to_string(i);
     bytes.resize(size + 16, '\0');
     paths.push_back(dir.file(name));
@@ -96,8 +98,8 @@ TEST(FolderCacheE2E, AWarmRunListsWhatAColdRunListedWithEveryPrintFromTheCache) 
   const ProgramResult warm = runProgram(kFolder, {dir.path()});
   EXPECT_EQ(cold, reference);
   EXPECT_EQ(warm.out, reference.out);
-  EXPECT_EQ(warm.err, reference.err.substr(0, reference.err.size() - 1) +
-                          ", 10 prints from the cache\n");
+  EXPECT_EQ(warm.err,
+            reference.err.substr(0, reference.err.size() - 1) + ", 10 prints from the cache\n");
   EXPECT_TRUE(exists(std::string(std::getenv("XDG_CACHE_HOME")) + "/velto-fprint/prints.sqlite3"));
 
   // --cache puts it elsewhere; --no-cache wins over it.
@@ -151,8 +153,8 @@ TEST(FolderCacheE2E, AFileThatIsNoCacheIsLeftAloneAndADamagedCacheIsMadeAnew) {
   const ProgramResult damaged = runProgram(kFolder, {"--cache", cache, dir.path()});
   EXPECT_EQ(damaged.status, 0);
   EXPECT_EQ(damaged.out, reference.out);
-  EXPECT_TRUE(contains(damaged.err, "velto-fprint-folder: the prints cache " + cache +
-                                        " was damaged ("));
+  EXPECT_TRUE(
+      contains(damaged.err, "velto-fprint-folder: the prints cache " + cache + " was damaged ("));
   EXPECT_TRUE(contains(damaged.err, "); it is started afresh\n" + reference.err));
   EXPECT_EQ(fromCache(runProgram(kFolder, {"--cache", cache, dir.path()}).err), 10);
 
@@ -195,7 +197,8 @@ TEST(FolderCacheE2E, AReadOnlyCacheServesWhatItCanAndTheRunGoesOn) {
   EXPECT_EQ(readOnlyFolder.out, reference.out);
   EXPECT_EQ(readOnlyFolder.err, "velto-fprint-folder: could not use the prints cache " + cache +
                                     ": attempt to write a readonly database; prints are computed "
-                                    "without it\n" + reference.err);
+                                    "without it\n" +
+                                    reference.err);
   ::chmod(store.path().c_str(), 0755);
 }
 
@@ -212,13 +215,13 @@ TEST(FolderCacheE2E, AFullDiskStopsTheCacheNotTheRun) {
   }
   ASSERT_EQ(runProgram(kFolder, {"--cache", cache, two.path()}).status, 0);
   const ProgramResult reference = runProgram(kFolder, {"--no-cache", dir.path()});
-  const ProgramResult full = runProgram(
-      "/bin/sh", {"-c", "ulimit -f 80; trap '' XFSZ; exec \"$0\" --cache \"$1\" \"$2\"", kFolder,
-                  cache, dir.path()});
+  const ProgramResult full =
+      runProgram("/bin/sh", {"-c", "ulimit -f 80; trap '' XFSZ; exec \"$0\" --cache \"$1\" \"$2\"",
+                             kFolder, cache, dir.path()});
   EXPECT_EQ(full.status, 0);
   EXPECT_EQ(full.out, reference.out);
-  EXPECT_TRUE(contains(full.err, "velto-fprint-folder: could not write the prints cache " + cache +
-                                     ": "));
+  EXPECT_TRUE(
+      contains(full.err, "velto-fprint-folder: could not write the prints cache " + cache + ": "));
   EXPECT_TRUE(contains(full.err, "; new prints are not kept\n"));
   EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 2) << full.err;
   // The next run with room uses what was there and keeps the rest.
@@ -235,7 +238,8 @@ TEST(FolderCacheE2E, TwoRunsAtOnceShareOneCache) {
   const ProgramResult reference = runProgram(kFolder, {"--no-cache", dir.path()});
   std::vector<pid_t> children;
   for (const char* run : {"a", "b"}) {
-    children.push_back(startChild(kFolder, {dir.path()}, "/dev/null", io.file(std::string(run) + ".out"),
+    children.push_back(startChild(kFolder, {dir.path()}, "/dev/null",
+                                  io.file(std::string(run) + ".out"),
                                   io.file(std::string(run) + ".err")));
   }
   for (const pid_t child : children) {
@@ -255,7 +259,8 @@ TEST(FolderCacheE2E, PrintsOfAnotherRecipeAreNeverServed) {
   makePhotos(dir, 10);
   const std::string cache = store.file("c.sqlite3");
   const ProgramResult reference = runProgram(kFolder, {"--cache", cache, dir.path()});
-  tamper(cache, "UPDATE settings SET value = 'an older recipe'; UPDATE prints SET recipe = recipe + 1");
+  tamper(cache,
+         "UPDATE settings SET value = 'an older recipe'; UPDATE prints SET recipe = recipe + 1");
   EXPECT_EQ(runProgram(kFolder, {"--cache", cache, dir.path()}), reference);
   EXPECT_EQ(fromCache(runProgram(kFolder, {"--cache", cache, dir.path()}).err), 10);
 }
@@ -278,8 +283,8 @@ TEST(FolderCacheE2E, ARunKilledWhileWritingLeavesACacheTheNextRunUses) {
       setModificationTime(dir.file("new"), kFirstPhotoTime + 2 * static_cast<int64_t>(i));
       ASSERT_EQ(::rename(dir.file("new").c_str(), photos[i].c_str()), 0);
     }
-    const pid_t child =
-        startChild(kFolder, {"--cache", cache, dir.path()}, "/dev/null", io.file("out"), io.file("err"));
+    const pid_t child = startChild(kFolder, {"--cache", cache, dir.path()}, "/dev/null",
+                                   io.file("out"), io.file("err"));
     std::this_thread::sleep_for(std::chrono::duration<double>(fraction * reference.seconds));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
@@ -318,15 +323,15 @@ TEST(FolderCacheE2E, AnUndatedPhotoIsPlacedByItsFileTimeAmongDatedOnes) {
 
   const ProgramResult r = runProgram(kFolder, {dir.path()});
   const std::string d = dir.path() + "/";
-  EXPECT_EQ(r.out, "path,captureTime,timeSource,timeGroup,group\n" +
-                       d + "cat_1.jpg,2026-12-07T14:00:00,exif,1,1\n" +
-                       d + "cat_2.jpg,2026-12-07T14:00:01,xmp,1,1\n" +
-                       d + "cat_3.jpg,2026-12-07T14:00:02.5+01:00,file,1,1\n" +
-                       d + "coffee_1.jpg,2026-12-07T15:00:00,exif,2,2\n");
+  EXPECT_EQ(r.out, "path,captureTime,timeSource,timeGroup,group\n" + d +
+                       "cat_1.jpg,2026-12-07T14:00:00,exif,1,1\n" + d +
+                       "cat_2.jpg,2026-12-07T14:00:01,xmp,1,1\n" + d +
+                       "cat_3.jpg,2026-12-07T14:00:02.5+01:00,file,1,1\n" + d +
+                       "coffee_1.jpg,2026-12-07T15:00:00,exif,2,2\n");
   EXPECT_TRUE(contains(r.err, ": 4 photos (1 by file time), 0 skipped, 1 series,"));
   const ProgramResult last = runProgram(kFolder, {"--undated", "last", dir.path()});
-  EXPECT_TRUE(contains(last.out, "coffee_1.jpg,2026-12-07T15:00:00,exif,2,2\n" + d +
-                                     "cat_3.jpg,,,0,0\n"));
+  EXPECT_TRUE(
+      contains(last.out, "coffee_1.jpg,2026-12-07T15:00:00,exif,2,2\n" + d + "cat_3.jpg,,,0,0\n"));
   EXPECT_TRUE(contains(last.err, ": 4 photos (1 undated), 0 skipped, 1 series,"));
 }
 
@@ -353,7 +358,8 @@ TEST(CommandLinesE2E, HelpAndVersionForEveryProgramButVeltoFprint) {
   }
   EXPECT_TRUE(contains(runProgram(kFolder, {"--help"}).out, "\n  --undated file|last "));
   // velto-fprint's two arguments are its contract: --help is just one argument too few.
-  EXPECT_EQ(runProgram(kFprint, {"--help"}), failure("usage: velto-fprint <input.json> <output.json>"));
+  EXPECT_EQ(runProgram(kFprint, {"--help"}),
+            failure("usage: velto-fprint <input.json> <output.json>"));
 }
 
 }  // namespace

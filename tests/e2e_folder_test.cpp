@@ -102,8 +102,8 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   writeFile(dir.file("notes.jpg"), "not a photo, whatever its name");
   ASSERT_EQ(::mkfifo(dir.file("sub/pipe").c_str(), 0600), 0);
 
-  const ProgramResult r = runProgram(
-      kFolder, {"--recursive", "--undated", "last", "--report", dir.file("report.html"), dir.path()});
+  const ProgramResult r = runProgram(kFolder, {"--recursive", "--undated", "last", "--report",
+                                               dir.file("report.html"), dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string d = dir.path() + "/";
   std::vector<std::string> seen, paths;  // seen: path, time group, capture time

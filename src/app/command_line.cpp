@@ -30,8 +30,7 @@ CommandOption choiceOption(const std::string& program, const std::string& name,
                            std::string* target) {
   std::string valueName;
   for (const std::string& c : choices) valueName += (valueName.empty() ? "" : "|") + c;
-  return {name, valueName, help,
-          [=](const std::string& value, std::string* err) {
+  return {name, valueName, help, [=](const std::string& value, std::string* err) {
             for (const std::string& c : choices) {
               if (value == c) {
                 *target = value;
@@ -83,8 +82,8 @@ ParsedCommandLine parseCommandLine(const CommandLine& commandLine,
   optind = 0;  // 0, not 1: glibc then starts afresh, whatever an earlier parse left
   opterr = 0;  // its own messages would bypass ours
   for (;;) {
-    const int code = getopt_long(static_cast<int>(args.size()), argv.data(), "", table.data(),
-                                 nullptr);
+    const int code =
+        getopt_long(static_cast<int>(args.size()), argv.data(), "", table.data(), nullptr);
     if (code == -1) break;
     if (code == kHelpCode) {
       help = true;
@@ -92,7 +91,8 @@ ParsedCommandLine parseCommandLine(const CommandLine& commandLine,
       version = true;
     } else if (code >= 0 && static_cast<size_t>(code) < options.size()) {
       std::string err;
-      if (refused.empty() && !options[static_cast<size_t>(code)].apply(optarg ? optarg : "", &err)) {
+      if (refused.empty() &&
+          !options[static_cast<size_t>(code)].apply(optarg ? optarg : "", &err)) {
         refused = err;
       }
     } else {
@@ -114,7 +114,7 @@ ParsedCommandLine parseCommandLine(const CommandLine& commandLine,
     heads.push_back("--version");
     for (const std::string& h : heads) width = std::max(width, h.size());
     for (size_t i = 0; i < heads.size(); ++i) {
-      const std::string text = i < options.size() ? options[i].help
+      const std::string text = i < options.size()    ? options[i].help
                                : i == options.size() ? "show this help and exit"
                                                      : "show the version and exit";
       parsed.text += "  " + heads[i] + std::string(width - heads[i].size() + 2, ' ') + text + "\n";

@@ -38,12 +38,12 @@ void appendInt(std::string* bytes, int64_t v) {
 }
 
 // What an entry must hash to: a damaged byte anywhere in it makes it a miss.
-int64_t rowCheck(const FileFingerprint& f, int64_t recipe, int64_t elementType,
-                 const void* data, size_t size) {
+int64_t rowCheck(const FileFingerprint& f, int64_t recipe, int64_t elementType, const void* data,
+                 size_t size) {
   std::string bytes;
-  for (const int64_t v : {f.identity.device, f.identity.inode, f.identity.size,
-                          f.identity.mtimeNanoseconds, static_cast<int64_t>(f.contentHash),
-                          recipe, elementType}) {
+  for (const int64_t v :
+       {f.identity.device, f.identity.inode, f.identity.size, f.identity.mtimeNanoseconds,
+        static_cast<int64_t>(f.contentHash), recipe, elementType}) {
     appendInt(&bytes, v);
   }
   bytes.append(static_cast<const char*>(data), size);
@@ -122,10 +122,9 @@ bool PrintsCache::openLocked() {
     case FileKind::kSqlite:
       break;
   }
-  const int code = sqlite3_open_v2(path_.c_str(), &db_,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                       SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+  const int code =
+      sqlite3_open_v2(path_.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (code != SQLITE_OK) {
     noteLocked(CacheProblemKind::kCannotOpen, reasonLocked(code));
     closeLocked();
@@ -143,8 +142,8 @@ int PrintsCache::setUpLocked() {
   if (writable_) {
     // WAL: readers never wait for a writer, and a transaction cut short by a kill is simply
     // not there on the next open. NORMAL: a power cut may lose the last batches, never more.
-    code = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr,
-                        nullptr, nullptr);
+    code = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                        nullptr);
     if (code != SQLITE_OK) return code;
   }
   const auto schemaVersion = [this](int* version) {
@@ -246,10 +245,11 @@ void PrintsCache::noteLocked(CacheProblemKind kind, const std::string& reason) {
 }
 
 std::string PrintsCache::reasonLocked(int code) const {
-  std::string reason = db_ != nullptr && sqlite3_errcode(db_) == code ? sqlite3_errmsg(db_)
-                                                                      : sqlite3_errstr(code);
+  std::string reason =
+      db_ != nullptr && sqlite3_errcode(db_) == code ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
   const int system = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
-  if (system != 0 && (code & 0xff) == SQLITE_IOERR) reason += std::string(" (") + std::strerror(system) + ")";
+  if (system != 0 && (code & 0xff) == SQLITE_IOERR)
+    reason += std::string(" (") + std::strerror(system) + ")";
   return reason;
 }
 
@@ -316,16 +316,17 @@ int PrintsCache::writeEntriesLocked() {
     sqlite3_stmt* s = insert.get();
     const FileIdentity& id = e.file.identity;
     int i = 0;
-    for (const int64_t v : {id.device, id.inode, id.size, id.mtimeNanoseconds,
-                            static_cast<int64_t>(e.file.contentHash), recipeHash_,
-                            e.print.elementType}) {
+    for (const int64_t v :
+         {id.device, id.inode, id.size, id.mtimeNanoseconds,
+          static_cast<int64_t>(e.file.contentHash), recipeHash_, e.print.elementType}) {
       sqlite3_bind_int64(s, ++i, v);
     }
     sqlite3_bind_blob(s, ++i, e.print.data.data(), static_cast<int>(e.print.data.size()),
                       SQLITE_STATIC);
     sqlite3_bind_int64(s, ++i, now_);
-    sqlite3_bind_int64(s, ++i, rowCheck(e.file, recipeHash_, e.print.elementType,
-                                        e.print.data.data(), e.print.data.size()));
+    sqlite3_bind_int64(s, ++i,
+                       rowCheck(e.file, recipeHash_, e.print.elementType, e.print.data.data(),
+                                e.print.data.size()));
     const int step = sqlite3_step(s);
     sqlite3_reset(s);
     if (step != SQLITE_DONE) return step;

@@ -33,12 +33,12 @@ namespace velto {
 inline constexpr int64_t kForgetAfterSeconds = int64_t{180} * 24 * 3600;
 
 enum class CacheProblemKind {
-  kCannotOpen,    // no cache this run
-  kNotACache,     // the file holds something else; left alone, no cache this run
-  kRebuilt,       // it was damaged and has been started afresh
-  kReadOnly,      // prints are served but new ones are not kept
-  kWriteFailed,   // new prints are no longer kept (a full disk, ...)
-  kReadFailed,    // the cache is no longer used this run
+  kCannotOpen,   // no cache this run
+  kNotACache,    // the file holds something else; left alone, no cache this run
+  kRebuilt,      // it was damaged and has been started afresh
+  kReadOnly,     // prints are served but new ones are not kept
+  kWriteFailed,  // new prints are no longer kept (a full disk, ...)
+  kReadFailed,   // the cache is no longer used this run
 };
 
 struct CacheProblem {

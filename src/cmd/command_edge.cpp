@@ -15,9 +15,9 @@ std::vector<std::string> operandsOrExit(const CommandLine& commandLine, int argc
       return std::move(parsed.operands);
     case CommandAction::kHelp:
     case CommandAction::kVersion: {
-      const bool written = std::fwrite(parsed.text.data(), 1, parsed.text.size(), stdout) ==
-                               parsed.text.size() &&
-                           std::fflush(stdout) == 0;
+      const bool written =
+          std::fwrite(parsed.text.data(), 1, parsed.text.size(), stdout) == parsed.text.size() &&
+          std::fflush(stdout) == 0;
       ::_exit(written ? 0 : 1);
     }
     case CommandAction::kFail:

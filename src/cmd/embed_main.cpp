@@ -12,8 +12,8 @@
 
 int main(int argc, char** argv) {
   // Its options, one line each; --help and --version come with every table.
-  const velto::CommandLine commandLine{"velto-fprint-embed", {}, "<input.json> <print-folder>",
-                                       2, 2};
+  const velto::CommandLine commandLine{
+      "velto-fprint-embed", {}, "<input.json> <print-folder>", 2, 2};
   const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   velto::EmbeddingAnalysis analysis;
   // Other threads may be decoding a photo with the streams silenced meanwhile.

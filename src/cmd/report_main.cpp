@@ -9,8 +9,8 @@
 
 int main(int argc, char** argv) {
   // Its options, one line each; --help and --version come with every table.
-  const velto::CommandLine commandLine{"velto-fprint-report", {}, "<input.json> <report.html>",
-                                       2, 2};
+  const velto::CommandLine commandLine{
+      "velto-fprint-report", {}, "<input.json> <report.html>", 2, 2};
   const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   std::string err;
   const auto makeAnalysis = [] { return std::make_unique<velto::EmbeddingAnalysis>(); };

@@ -69,9 +69,10 @@ std::string noCacheFolder() {
 
 std::string summary(const Summary& s) {
   std::string line = kProgram + plural(s.photos, "photo", "photos") + " (" +
-                     std::to_string(s.undated) + (s.byFileTime ? " by file time), " : " undated), ") +
-                     std::to_string(s.skipped) +
-                     " skipped, " + plural(s.series, "series", "series") + ", " +
+                     std::to_string(s.undated) +
+                     (s.byFileTime ? " by file time), " : " undated), ") +
+                     std::to_string(s.skipped) + " skipped, " +
+                     plural(s.series, "series", "series") + ", " +
                      plural(s.sidecarsWritten, "sidecar", "sidecars") +
                      (s.dryRun ? " would be written" : " written");
   if (s.printsFromCache > 0) {

@@ -32,23 +32,24 @@ CommandLine folderCommandLine(FolderOptions* o) {
       return true;
     };
   };
-  return {kProgram,
-          {flagOption("recursive", "also the photos in subfolders", &o->recursive),
-           {"gap", "SECONDS", "a new time group after a longer pause (default 600)",
-            [o](const std::string& v, std::string* err) { return parseGap(v, &o->gapSeconds, err); }},
-           flagOption("json", "list the photos as JSON instead of CSV", &o->json),
-           {"report", "FILE", "also write the HTML report", text(&o->reportPath)},
-           flagOption("write-sidecars", "tag every series in the photos' XMP sidecars",
-                      &o->writeSidecars),
-           flagOption("dry-run", "write nothing; say which sidecars would change", &o->dryRun),
-           {"cache", "FILE", "the prints cache (default ~/.cache/velto-fprint/prints.sqlite3)",
-            text(&o->cachePath)},
-           flagOption("no-cache", "neither use nor keep prints between runs", &o->noCache),
-           choiceOption(kProgram, "undated", {"file", "last"},
-                        "photos without a capture time: dated by their file (default) or last",
-                        &o->undated)},
-          "PATH...",
-          1};
+  return {
+      kProgram,
+      {flagOption("recursive", "also the photos in subfolders", &o->recursive),
+       {"gap", "SECONDS", "a new time group after a longer pause (default 600)",
+        [o](const std::string& v, std::string* err) { return parseGap(v, &o->gapSeconds, err); }},
+       flagOption("json", "list the photos as JSON instead of CSV", &o->json),
+       {"report", "FILE", "also write the HTML report", text(&o->reportPath)},
+       flagOption("write-sidecars", "tag every series in the photos' XMP sidecars",
+                  &o->writeSidecars),
+       flagOption("dry-run", "write nothing; say which sidecars would change", &o->dryRun),
+       {"cache", "FILE", "the prints cache (default ~/.cache/velto-fprint/prints.sqlite3)",
+        text(&o->cachePath)},
+       flagOption("no-cache", "neither use nor keep prints between runs", &o->noCache),
+       choiceOption(kProgram, "undated", {"file", "last"},
+                    "photos without a capture time: dated by their file (default) or last",
+                    &o->undated)},
+      "PATH...",
+      1};
 }
 
 }  // namespace velto

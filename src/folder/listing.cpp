@@ -89,8 +89,8 @@ std::string csvListing(const std::vector<FolderPhoto>& photos, const std::vector
   std::string out = "path,captureTime,timeSource,timeGroup,group\n";
   for (size_t i = 0; i < photos.size(); ++i) {
     const FolderPhoto& p = photos[i];
-    out += csvField(p.path) + "," + (p.time ? p.time->text : "") + "," +
-           timeSourceName(p.time) + "," + std::to_string(p.timeGroup) + "," + std::to_string(groups[i]) + "\n";
+    out += csvField(p.path) + "," + (p.time ? p.time->text : "") + "," + timeSourceName(p.time) +
+           "," + std::to_string(p.timeGroup) + "," + std::to_string(groups[i]) + "\n";
   }
   return out;
 }

@@ -13,17 +13,18 @@ namespace velto {
 // Where a photo's capture time came from: "exif", "xmp", "file", or "" when it has none.
 std::string timeSourceName(const std::optional<CaptureTime>& time);
 
-// CSV with the header path,captureTime,timeSource,timeGroup,group, quoted as RFC 4180 says but with rows
-// ending in "\n" alone.
+// CSV with the header path,captureTime,timeSource,timeGroup,group, quoted as RFC 4180 says
+// but with rows ending in "\n" alone.
 // A path is written with its bytes as they are, quoted when it holds a comma, a quotation mark
 // or a line break. An undated photo has an empty captureTime.
 // Requires groups.size() == photos.size().
 std::string csvListing(const std::vector<FolderPhoto>& photos, const std::vector<int64_t>& groups);
 
 // One JSON array of objects {"path", "captureTime", "timeSource", "timeGroup", "group"},
-// captureTime and timeSource null for undated photos. A path that is not valid UTF-8 keeps its bytes recoverable: each byte
-// outside a valid sequence becomes the escape \udcXX (XX the byte), the convention of Python's
-// "surrogateescape" (json.loads, then os.fsencode, gives the name back).
+// captureTime and timeSource null for undated photos. A path that is not valid UTF-8 keeps its
+// bytes recoverable: each byte outside a valid sequence becomes the escape \udcXX (XX the
+// byte), the convention of Python's "surrogateescape" (json.loads, then os.fsencode, gives the
+// name back).
 std::string jsonListing(const std::vector<FolderPhoto>& photos, const std::vector<int64_t>& groups);
 
 // `text` as a JSON string literal, quotation marks included, invalid UTF-8 escaped as above.
