@@ -113,20 +113,23 @@ def measure(label, folder, repeats):
         size = sum(os.path.getsize(cache + s) for s in ("", "-wal") if os.path.exists(cache + s))
     cold, warm = min(colds), min(warms)
     photos = len(cold_out.splitlines()) - 1
+    global listed
+    listed = cold_out
     print(f"| {label}, {photos} | {cold[0]:.2f} ({cold[1]:.2f}) | {photos / cold[0]:.1f} | "
           f"{warm[0]:.2f} ({warm[1]:.2f}) | {photos / warm[0]:.1f} | {cold[0] / warm[0]:.1f}x | "
           f"{'yes' if same else 'NO'} | {size / 1e6:.1f} | {size / 1e3 / photos:.2f} |", flush=True)
 
-names = sorted(os.listdir(dev))
 measure("dev", dev, repeats)
 if copies > 0:
+    # The photos of the listing (the set's other files are no photos), copied in turn.
+    photos = [os.fsencode(r.split(",")[0]) for r in listed.decode("utf-8", "surrogateescape").splitlines()[1:]]
     folder = os.path.join(scratch, "copies")
     os.mkdir(folder)
     for i in range(copies):
-        name = names[i % len(names)]
-        with open(os.path.join(dev, name), "rb") as f:
+        source = photos[i % len(photos)]
+        with open(source, "rb") as f:
             data = f.read()
-        with open(os.path.join(folder, f"{i:05d}-{name}"), "wb") as f:
+        with open(os.path.join(os.fsencode(folder), b"%05d-" % i + os.path.basename(source)), "wb") as f:
             f.write(data + b"#%d" % i)
     measure("copies of dev", folder, 1)
     shutil.rmtree(folder)
