@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <opencv2/imgcodecs.hpp>
 
+#include "report/html_report.h"
 #include "report/html_text.h"
 #include "report/thumbnails.h"
 #include "testing/test_support.h"
@@ -31,6 +32,42 @@ TEST(HtmlText, ExactNumberReadsBackToTheSameFloat) {
   for (const float v : {0.54f, 0.45f, 1.0f / 3.0f, 1.3213f, 0.0f, 1e-7f}) {
     EXPECT_EQ(std::stof(exactNumber(v)), v) << exactNumber(v);
   }
+}
+
+TEST(HtmlText, DurationsKeepThreeDigitsInTheirLargestUnit) {
+  const std::pair<double, std::string> cases[] = {
+      {0.0, "< 1 \u00b5s"},     {4e-7, "< 1 \u00b5s"},    {9.996e-7, "1.00 \u00b5s"},
+      {1.7e-5, "17.0 \u00b5s"}, {4.56e-3, "4.56 ms"},     {0.1, "100 ms"},
+      {0.9994, "999 ms"},       {0.9996, "1.00 s"},       {9.996, "10.0 s"},
+      {12.34, "12.3 s"},        {99.96, "100 s"},         {4321.0, "4321 s"}};
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(durationText(seconds), text) << seconds;
+}
+
+// A stage the program did not time gets no row at all; a timed one its seconds to the
+// nanosecond for tools and a readable figure for people.
+TEST(HtmlReport, SummaryShowsOnlyTheStagesThatWereTimed) {
+  ReportData data;
+  data.seconds.prints = 1.25;
+  data.seconds.grouping = 2.5e-5;
+  std::vector<std::string> rows;
+  const std::string html = renderReport(data);
+  for (const Tag& cell : findTags(html, "td")) {
+    if (cell.attrs.at("data-key").ends_with("Seconds")) {
+      rows.push_back(cell.attrs.at("data-key") + "=" + cell.attrs.at("data-value"));
+    }
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"printSeconds=1.250000000",
+                                            "groupSeconds=0.000025000"}));
+  EXPECT_TRUE(contains(html, ">1.25 s<"));
+  EXPECT_TRUE(contains(html, ">25.0 \u00b5s<"));
+
+  data.seconds = {0.003, 1.0, 2.0, 0.5};
+  rows.clear();
+  for (const Tag& cell : findTags(renderReport(data), "td")) {
+    if (cell.attrs.at("data-key").ends_with("Seconds")) rows.push_back(cell.attrs.at("data-key"));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"photoSeconds", "printSeconds", "groupSeconds",
+                                            "renderSeconds"}));
 }
 
 TEST(Thumbnails, ShrinkToTheLongSideAndKeepColours) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -18,8 +19,7 @@
 #include "io/file_identity.h"
 #include "metadata/capture_time.h"
 #include "metadata/xmp_sidecar.h"
-#include "report/html_report.h"
-#include "report/report_data.h"
+#include "report/run_report.h"
 
 namespace velto {
 namespace {
@@ -55,7 +55,9 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
     ++summary.failures;
   };
 
-  // The photos, recognised by content; everything else only counted.
+  // The photos, recognised by content; everything else only counted. Timed up to the order,
+  // as the report's first stage.
+  const auto findStart = std::chrono::steady_clock::now();
   ScanResult scan = scanPaths(options.paths, options.recursive);
   for (const std::string& line : scan.errors) report(line);
   summary.skipped = scan.skipped;
@@ -73,6 +75,8 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
   }
   progress.finish();
   orderByCaptureTime(&photos, options.gapSeconds);
+  const double findSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - findStart).count();
 
   // From here on exactly velto-fprint's grouping of that job.
   Job job;
@@ -124,10 +128,8 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
     } else {
       std::string title = "velto-fprint-folder";
       for (const std::string& p : options.paths) title += " " + p;
-      const ReportData data =
-          collectReportData(title, grouped.job, grouped.prints, grouped.grouping,
-                            makeThumbnails(grouped.job.photos));
-      if (!writeOutput(*options.reportPath, renderReport(data), grouped.job.photos, &err)) {
+      const std::string page = renderGroupedJob(title, grouped, findSeconds);
+      if (!writeOutput(*options.reportPath, page, grouped.job.photos, &err)) {
         report("velto-fprint-folder: " + err);
       }
     }

@@ -1,6 +1,7 @@
 #include "report/html_report.h"
 
 #include <cmath>
+#include <optional>
 
 #include "core/constants.h"
 #include "report/html_text.h"
@@ -36,6 +37,13 @@ std::string summaryRow(const std::string& key, const std::string& label, const s
          shown + "</td></tr>";
 }
 
+// A stage's time, or nothing when the program did not time that stage.
+std::string stageRow(const std::string& key, const std::string& label,
+                     std::optional<double> seconds) {
+  if (!seconds) return "";
+  return summaryRow(key, label, fixedNumber(*seconds, 9), durationText(*seconds));
+}
+
 std::string summary(const ReportData& d) {
   const auto n = static_cast<int64_t>(d.photos.size());
   int64_t cuts = 0;
@@ -47,7 +55,6 @@ std::string summary(const ReportData& d) {
                                : " (median of the scores at time-group changes, kept within " +
                                      fixedNumber(static_cast<double>(T_SPLIT_FLOOR), 2) + " to " +
                                      fixedNumber(static_cast<double>(T_SPLIT_CEIL), 2) + ")";
-  const auto seconds = [](double s) { return fixedNumber(s, 3) + " s"; };
   std::string html = "<div class=\"summaries\"><table class=\"summary\">";
   html += summaryRow("photos", "photos", std::to_string(n), std::to_string(n));
   html += summaryRow(
@@ -69,12 +76,10 @@ std::string summary(const ReportData& d) {
   html +=
       summaryRow("groups", "groups made", std::to_string(d.groupsMade),
                  std::to_string(d.groupsMade) + " (" + std::to_string(cuts) + " cuts by looks)");
-  html += summaryRow("printSeconds", "decoding and network", fixedNumber(d.seconds.prints, 6),
-                     seconds(d.seconds.prints));
-  html += summaryRow("groupSeconds", "scoring and grouping", fixedNumber(d.seconds.grouping, 6),
-                     seconds(d.seconds.grouping));
-  html += summaryRow("renderSeconds", "thumbnails and page", fixedNumber(d.seconds.rendering, 6),
-                     seconds(d.seconds.rendering));
+  html += stageRow("photoSeconds", "finding photos, capture times", d.seconds.photos);
+  html += stageRow("printSeconds", "decoding and network", d.seconds.prints);
+  html += stageRow("groupSeconds", "scoring and grouping", d.seconds.grouping);
+  html += stageRow("renderSeconds", "thumbnails and page", d.seconds.rendering);
   return html + "</table></div>";
 }
 

@@ -76,4 +76,19 @@ std::string fixedNumber(double v, int64_t digits) {
   return text;
 }
 
+std::string durationText(double seconds) {
+  struct Unit {
+    double scale;
+    const char* name;
+  };
+  for (const Unit unit : {Unit{1.0, "s"}, Unit{1e-3, "ms"}, Unit{1e-6, "\u00b5s"}}) {
+    const double v = seconds / unit.scale;
+    // 0.9996 s is "1.00 s" rather than "1000 ms"; 99.96 is "100", not "100.0".
+    if (v < 0.9995) continue;
+    const int decimals = v >= 99.95 ? 0 : v >= 9.995 ? 1 : 2;
+    return fixedNumber(v, decimals) + " " + unit.name;
+  }
+  return "< 1 \u00b5s";
+}
+
 }  // namespace velto

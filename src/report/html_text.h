@@ -21,4 +21,9 @@ std::string exactNumber(float v);
 // A number with `digits` decimals for people to read ("0.5400").
 std::string fixedNumber(double v, int64_t digits);
 
+// A duration for people to read, three significant digits in the largest unit that keeps it
+// at 1 or more ("12.3 s", "4.56 ms", "17.0 µs", "< 1 µs"), so that a short stage does not read
+// as "0.000 s". Requires seconds >= 0.
+std::string durationText(double seconds);
+
 }  // namespace velto

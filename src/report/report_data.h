@@ -37,10 +37,13 @@ struct GapEntry {
   bool cut = false;              // an accepted cut
 };
 
+// Wall-clock seconds per stage. A stage the program did not time (velto-fprint-report finds
+// no photos) has none, and the page leaves it out rather than showing a zero.
 struct StageSeconds {
-  double prints = 0;     // decoding and the network
-  double grouping = 0;   // usable check, scores, threshold, cuts, numbering
-  double rendering = 0;  // thumbnails and the page
+  std::optional<double> photos;     // finding the photos and reading their capture times
+  std::optional<double> prints;     // decoding and the network
+  std::optional<double> grouping;   // usable check, scores, threshold, cuts, numbering
+  std::optional<double> rendering;  // thumbnails and the page
 };
 
 struct ReportData {

@@ -5,12 +5,11 @@
 'use strict';
 const { test, after, before } = require('node:test');
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { pathToFileURL } = require('node:url');
-const { chromium } = require('playwright-core');
+const { run: runIn, launch } = require('./browser');
 
 const build = path.resolve(process.argv[2] || process.env.BUILD_DIR || 'build');
 const examples = path.resolve(__dirname, '../../examples');
@@ -19,11 +18,8 @@ const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'velto-browser-'));
 
 // Runs one of the built programs on the example job from the examples folder.
 function run(program, output) {
-  const r = spawnSync(path.join(build, program), ['job.json', output],
-                      { cwd: examples, encoding: 'utf8' });
-  assert.equal(r.status, 0, `${program} failed: ${r.stderr}`);
-  assert.equal(r.stderr, '');
-  assert.equal(r.stdout, '');
+  assert.deepEqual(runIn(path.join(build, program), ['job.json', output], examples),
+                   { stdout: '', stderr: '' });
 }
 
 let context;
@@ -39,17 +35,8 @@ before(async () => {
   run('velto-fprint', path.join(scratch, 'result.json'));
   groups = JSON.parse(fs.readFileSync(path.join(scratch, 'result.json'), 'utf8')).groups;
 
-  context = await chromium.launchPersistentContext(path.join(scratch, 'profile'), {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    viewport: { width: 1280, height: 900 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-  // Anything but the page itself and its data URIs would be the page reaching out.
-  context.on('request', (r) => requests.push(r.url()));
-  await context.route(/^(?!file:|data:)/, (route) => route.abort());
-  page = context.pages()[0] || await context.newPage();
+  ({ context, page } = await launch(path.join(scratch, 'profile'), { width: 1280, height: 900 },
+                                    requests));
   await page.goto(pathToFileURL(report).href, { waitUntil: 'load' });
 });
 
@@ -61,6 +48,18 @@ after(async () => {
 test('the page fetches nothing from the network', () => {
   const outside = requests.filter((u) => !u.startsWith('file:') && !u.startsWith('data:'));
   assert.deepEqual(outside, []);
+});
+
+// A time that was not taken is left out, not shown as 0: velto-fprint-report reads its photos
+// from the job file and finds none.
+test('the summary shows the times of the stages this program runs, none as zero', async () => {
+  assert.equal(await page.locator('td[data-key="photoSeconds"]').count(), 0);
+  for (const key of ['printSeconds', 'groupSeconds', 'renderSeconds']) {
+    const cell = page.locator(`td[data-key="${key}"]`);
+    assert.equal(await cell.count(), 1, key);
+    assert.ok(Number(await cell.getAttribute('data-value')) > 0, key);
+    assert.match(await cell.innerText(), /^(< 1 µs|[1-9][0-9.]* (s|ms|µs))$/, key);
+  }
 });
 
 test('every photo appears once, visible, with its picture loaded', async () => {
