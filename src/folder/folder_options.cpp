@@ -42,11 +42,11 @@ CommandLine folderCommandLine(FolderOptions* o) {
        flagOption("write-sidecars", "tag every series in the photos' XMP sidecars",
                   &o->writeSidecars),
        flagOption("dry-run", "write nothing; say which sidecars would change", &o->dryRun),
-       {"cache", "FILE", "the prints cache (default ~/.cache/velto-fprint/prints.sqlite3)",
+       {"cache", "FILE", "keep prints in FILE, not in ~/.cache/velto-fprint/",
         text(&o->cachePath)},
        flagOption("no-cache", "neither use nor keep prints between runs", &o->noCache),
        choiceOption(kProgram, "undated", {"file", "last"},
-                    "photos without a capture time: dated by their file (default) or last",
+                    "photos without a capture time: by file time, or last",
                     &o->undated)},
       "PATH...",
       1};
