@@ -47,10 +47,4 @@ void Progress::finish() {
   drawn_ = false;
 }
 
-std::optional<FeaturePrint> CountingAnalysis::featurePrint(const std::string& path) {
-  std::optional<FeaturePrint> print = inner_->featurePrint(path);
-  progress_->step();
-  return print;
-}
-
 }  // namespace velto

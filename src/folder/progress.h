@@ -5,11 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <string>
 
-#include "prints/image_analysis.h"
 
 namespace velto {
 
@@ -40,20 +38,6 @@ class Progress {
   int64_t fromCache_ = 0;
   Clock::time_point started_;
   Clock::time_point lastDrawn_;
-};
-
-// An image analysis that counts every photo it is asked for on `progress`, with as many photos
-// in flight as the analysis it wraps.
-class CountingAnalysis : public ImageAnalysis {
- public:
-  CountingAnalysis(std::unique_ptr<ImageAnalysis> inner, Progress* progress)
-      : inner_(std::move(inner)), progress_(progress) {}
-  std::optional<FeaturePrint> featurePrint(const std::string& path) override;
-  int concurrency() const override { return inner_->concurrency(); }
-
- private:
-  std::unique_ptr<ImageAnalysis> inner_;
-  Progress* progress_;
 };
 
 }  // namespace velto
