@@ -60,12 +60,15 @@ TEST(PrintsCache, ServesOnlyTheSameFileContentAndRecipe) {
   FileFingerprint changed = fingerprint(3);
   changed.contentHash ^= 1;
   EXPECT_FALSE(cache.find(changed));
+  // An empty print is kept as it is.
+  cache.store(fingerprint(200), FeaturePrint{kElementFloat32, {}});
   // The file printed afresh replaces its entry.
   cache.store(changed, printOf(55));
   cache.finish();
   PrintsCache again(path, "r1", kNow);
   EXPECT_TRUE(samePrint(again.find(changed), printOf(55)));
   EXPECT_FALSE(again.find(fingerprint(3)));
+  EXPECT_TRUE(samePrint(again.find(fingerprint(200)), FeaturePrint{kElementFloat32, {}}));
   EXPECT_FALSE(again.problem());
 }
 

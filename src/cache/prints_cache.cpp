@@ -46,7 +46,7 @@ int64_t rowCheck(const FileFingerprint& f, int64_t recipe, int64_t elementType, 
         static_cast<int64_t>(f.contentHash), recipe, elementType}) {
     appendInt(&bytes, v);
   }
-  bytes.append(static_cast<const char*>(data), size);
+  if (size > 0) bytes.append(static_cast<const char*>(data), size);
   return static_cast<int64_t>(hashBytes(bytes.data(), bytes.size()));
 }
 
@@ -321,8 +321,13 @@ int PrintsCache::writeEntriesLocked() {
           static_cast<int64_t>(e.file.contentHash), recipeHash_, e.print.elementType}) {
       sqlite3_bind_int64(s, ++i, v);
     }
-    sqlite3_bind_blob(s, ++i, e.print.data.data(), static_cast<int>(e.print.data.size()),
-                      SQLITE_STATIC);
+    // An empty print is an empty blob, not the NULL that binding no bytes would give.
+    if (e.print.data.empty()) {
+      sqlite3_bind_zeroblob(s, ++i, 0);
+    } else {
+      sqlite3_bind_blob(s, ++i, e.print.data.data(), static_cast<int>(e.print.data.size()),
+                        SQLITE_STATIC);
+    }
     sqlite3_bind_int64(s, ++i, now_);
     sqlite3_bind_int64(s, ++i,
                        rowCheck(e.file, recipeHash_, e.print.elementType, e.print.data.data(),
