@@ -5,6 +5,9 @@
 #   bench/run.sh [SET_DIR]      SET_DIR defaults to ../shared/bench/dev beside the checkout
 #   REPEATS=N bench/run.sh      best of N runs of every measurement (default 5)
 #   KINDS="jpeg12 dng12"        only these inputs (default: all four)
+#   BASELINE=DIR/velto-fprint   also time that binary (say, one built from main in another build
+#                               folder) on the same inputs, its runs alternating with this
+#                               build's, and print the ratio of the costs per photo
 #
 # Inputs: (a) the photos of the set's "merged" job, (b) 12-megapixel JPEGs, (c) HEICs and
 # (d) DNG camera raw files with a full-size JPEG preview, made from 24 of them with
@@ -70,12 +73,29 @@ best_of() {
   echo "$best $((mem / 1024))"
 }
 
+declare -A baseline_ms=() this_ms=()
 printf '%-8s %6s %9s %9s %8s %8s %8s %8s %8s %8s %9s %7s\n' input photos "photos/s" \
   "ms/photo" read decode resize network group "sum" "e2e/sum" "MiB"
 for kind in $KINDS; do
   job=$cache/$kind.json
   n=$(/usr/bin/python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["photos"]))' "$job")
-  read -r secs mem < <(best_of "$fprint" "$job" "$cache/out.json")
+  if [[ -n ${BASELINE:-} ]]; then
+    # Alternating runs, so both binaries meet the same load on the shared machine.
+    base=""
+    secs=""
+    for ((r = 0; r < REPEATS; r++)); do
+      REPEATS=1 best_of "$BASELINE" "$job" "$cache/out.json" >"$cache/base.txt"
+      read -r t _ <"$cache/base.txt"
+      if [[ -z $base ]] || (($(echo "$t < $base" | bc -l))); then base=$t; fi
+      REPEATS=1 best_of "$fprint" "$job" "$cache/out.json" >"$cache/this.txt"
+      read -r t m <"$cache/this.txt"
+      if [[ -z $secs ]] || (($(echo "$t < $secs" | bc -l))); then secs=$t mem=$m; fi
+    done
+    baseline_ms[$kind]=$(echo "1000 * $base / $n" | bc -l)
+  else
+    read -r secs mem < <(best_of "$fprint" "$job" "$cache/out.json")
+  fi
+  this_ms[$kind]=$(echo "1000 * $secs / $n" | bc -l)
   # Each stage's best of REPEATS runs, as for the whole process.
   declare -A ms=()
   for ((i = 0; i < REPEATS; i++)); do
@@ -97,3 +117,12 @@ PY
 done
 echo "(stage columns: milliseconds per photo, each stage measured alone, best of $REPEATS; sum: their total;"
 echo " e2e/sum: whole-process time per photo over that sum; MiB: peak resident memory of velto-fprint)"
+if [[ -n ${BASELINE:-} ]]; then
+  echo
+  printf '%-8s %14s %14s %7s\n' input "baseline ms" "this build ms" ratio
+  for kind in $KINDS; do
+    printf '%-8s %14.1f %14.1f %7.3f\n' "$kind" "${baseline_ms[$kind]}" "${this_ms[$kind]}" \
+      "$(echo "${this_ms[$kind]} / ${baseline_ms[$kind]}" | bc -l)"
+  done
+  echo "(whole-process milliseconds per photo, best of $REPEATS alternating runs each; baseline: $BASELINE)"
+fi

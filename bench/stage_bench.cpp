@@ -1,7 +1,9 @@
 // velto-bench-stages <input.json>: the cost of each step of the analysis, per photo, measured
 // one step at a time over the photos of a job in this process: read the file, decode it,
-// scale and normalise it for the network, run the network; then scoring and grouping over all
-// the prints. Prints one line per stage: name, total milliseconds, milliseconds per photo.
+// scale and normalise it for the network, run the network and make the print (equalised
+// input, layouts); then scoring and grouping over all the prints; and apart, what the recipe adds
+// to the network's pass (equalise, gradients). Prints one line per stage: name, total
+// milliseconds, milliseconds per photo.
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +16,8 @@
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_network.h"
 #include "embedding/embedding_recipe.h"
+#include "embedding/gradient_layout.h"
+#include "embedding/luma_equalisation.h"
 #include "image/image_decode.h"
 #include "io/read_file.h"
 #include "job/job_file.h"
@@ -63,11 +67,23 @@ int main(int argc, char** argv) {
   start = Clock::now();
   for (size_t i = 0; i < photos.size(); ++i) {
     if (inputs[i].empty()) continue;
-    const std::vector<float> pooled = network.pooledFeatures(inputs[i]);
-    if (pooled.empty()) continue;
-    vectors[i] = velto::printFromFeatures(pooled, velto::colourLayout(inputs[i]));
+    const auto features = velto::printFeatures(inputs[i], network);
+    if (features) vectors[i] = velto::printFromFeatures(*features);
   }
   const double networkMs = msSince(start);
+
+  // What the recipe adds to the network's pass, measured alone (both are part of the network
+  // stage above): the equalised input and the gradient layout.
+  start = Clock::now();
+  for (const cv::Mat& input : inputs) {
+    if (!input.empty() && velto::lumaEqualised(input).empty()) return 1;
+  }
+  const double equaliseMs = msSince(start);
+  start = Clock::now();
+  for (const cv::Mat& input : inputs) {
+    if (!input.empty() && velto::gradientLayout(input).empty()) return 1;
+  }
+  const double gradientMs = msSince(start);
 
   const int64_t dims = velto::kPrintLength;
   constexpr int kRepeats = 20;
@@ -80,11 +96,9 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     double ms;
-  } stages[] = {{"read", readMs},
-                {"decode", decodeMs},
-                {"resize", resizeMs},
-                {"network", networkMs},
-                {"grouping", groupMs}};
+  } stages[] = {{"read", readMs},         {"decode", decodeMs},  {"resize", resizeMs},
+                {"network", networkMs},   {"grouping", groupMs}, {"equalise", equaliseMs},
+                {"gradients", gradientMs}};
   for (const auto& s : stages) std::printf("%s %.2f %.3f\n", s.name, s.ms, s.ms / count);
   return 0;
 }

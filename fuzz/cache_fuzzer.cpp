@@ -29,7 +29,7 @@ FileFingerprint fingerprint(int64_t n) {
 }
 
 FeaturePrint printOf(int64_t n) {
-  FeaturePrint p{velto::kElementFloat32, std::vector<unsigned char>(417 * 4)};
+  FeaturePrint p{velto::kElementFloat32, std::vector<unsigned char>(417 * 4), 2 + n % 3};
   for (size_t i = 0; i < p.data.size(); ++i) p.data[i] = static_cast<unsigned char>(i * 31 + n);
   return p;
 }
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::optional<FeaturePrint> p = cache.find(fingerprint(n));
       const FeaturePrint expected = printOf(n);
       if (p && (n == kEntries || p->elementType != expected.elementType ||
-                p->data != expected.data)) {
+                p->data != expected.data || p->recipe != expected.recipe)) {
         std::abort();  // a print that was never kept under this file
       }
     }

@@ -24,13 +24,13 @@ FileFingerprint fingerprint(int64_t n) {
 }
 
 FeaturePrint printOf(int64_t n) {
-  FeaturePrint p{kElementFloat32, std::vector<unsigned char>(417 * 4)};
+  FeaturePrint p{kElementFloat32, std::vector<unsigned char>(417 * 4), 2 + n % 3};
   for (size_t i = 0; i < p.data.size(); ++i) p.data[i] = static_cast<unsigned char>(i * 31 + n);
   return p;
 }
 
 bool samePrint(const std::optional<FeaturePrint>& a, const FeaturePrint& b) {
-  return a && a->elementType == b.elementType && a->data == b.data;
+  return a && a->elementType == b.elementType && a->data == b.data && a->recipe == b.recipe;
 }
 
 // A cache at `path` holding the prints of fingerprints 0 .. n-1.

@@ -16,6 +16,8 @@
 
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_recipe.h"
+#include "embedding/gradient_layout.h"
+#include "embedding/luma_equalisation.h"
 #include "image/image_decode.h"
 #include "image/pixel_ops.h"
 #include "prints/feature_prints.h"
@@ -26,8 +28,8 @@ namespace velto::testing {
 namespace {
 
 TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
-  EmbeddingAnalysis analysis;
-  ASSERT_TRUE(analysis.ready());
+  EmbeddingNetwork network;
+  ASSERT_TRUE(network.ready());
   // Vectors recorded from the original framework on 224 x 224 photos (see data/net/README.md).
   std::ifstream reference(std::string(VELTO_TEST_DATA) + "/net/reference.txt");
   int checked = 0;
@@ -36,8 +38,10 @@ TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
     fields >> name;
     std::vector<double> want;
     for (double x; fields >> x;) want.push_back(x);
-    const auto got = analysis.pooledFeatures(std::string(VELTO_TEST_DATA) + "/net/" + name);
-    ASSERT_TRUE(got.has_value()) << name;
+    // The network proper, on the plain input (the print feeds it the equalised one).
+    const auto image = decodeImage(std::string(VELTO_TEST_DATA) + "/net/" + name, 224);
+    ASSERT_TRUE(image.has_value()) << name;
+    const auto got = std::optional(network.pooledFeatures(networkInput(*image)));
     ASSERT_EQ(got->size(), want.size()) << name;
     const std::vector<double> gotWide(got->begin(), got->end());
     EXPECT_LT(cv::norm(want, gotWide, cv::NORM_INF) / cv::norm(want, cv::NORM_INF), 1e-4) << name;
@@ -47,18 +51,22 @@ TEST(EmbeddingNetworkTest, ReproducesTheOriginalNetwork) {
 }
 
 TEST(EmbeddingPrintTest, PrintIsUnitLengthBeforeTheConstant) {
-  const FeatureVector v = decodePrint(*EmbeddingAnalysis().featurePrint(kPhotos + "cat_1.jpg"));
+  const std::optional<FeaturePrint> print = EmbeddingAnalysis().featurePrint(kPhotos + "cat_1.jpg");
+  ASSERT_TRUE(print.has_value());
+  EXPECT_EQ(print->recipe, kPrintRecipe);
+  const FeatureVector v = decodePrint(*print);
   ASSERT_EQ(static_cast<int64_t>(v.size()), kPrintLength);
   EXPECT_EQ(v.back(), kPrintConstant);
-  double network = 0, colour = 0;
-  for (int64_t k = 0; k < kPooledFeatures; ++k) network += double{v[k]} * v[k];
-  for (int64_t k = kPooledFeatures; k + 1 < kPrintLength; ++k) colour += double{v[k]} * v[k];
-  EXPECT_NEAR(network + colour, 1.0, 1e-5);
-  // Each component has unit length before the colour component is weighted, whatever the photo: the
-  // balance of content and colour is the same for every print.
-  const double w2 = double{kColourWeight} * kColourWeight;
-  EXPECT_NEAR(network, 1.0 / (1.0 + w2), 1e-5);
-  EXPECT_NEAR(colour, w2 / (1.0 + w2), 1e-5);
+  // Each component has unit length before it is weighted, whatever the photo: the balance of
+  // content, colour and edges is the same for every print.
+  const int64_t ends[3] = {kPooledFeatures, kPooledFeatures + kColourFeatures, kPrintLength - 1};
+  const double weights[3] = {1.0, kColourWeight, kGradientWeight};
+  const double total = 1.0 + weights[1] * weights[1] + weights[2] * weights[2];
+  for (int part = 0, k = 0; part < 3; ++part) {
+    double squares = 0;
+    for (; k < ends[part]; ++k) squares += double{v[k]} * v[k];
+    EXPECT_NEAR(squares, weights[part] * weights[part] / total, 1e-5) << part;
+  }
 }
 
 // The network input is the area mean of the decoded picture, as OpenCV's INTER_AREA defines it;

@@ -134,6 +134,38 @@ TEST(AnalysePhotosTest, RefusedPrintLeavesThePhotosNotBegun) {
   EXPECT_LT(fake.asked().size(), 20u);
 }
 
+// Photo "R:x" has the print {x} of recipe R; "-" has none.
+class RecipeFake final : public ImageAnalysis {
+ public:
+  std::optional<FeaturePrint> featurePrint(const std::string& path) override {
+    if (path == "-") return std::nullopt;
+    FeaturePrint print = floats({std::stof(path.substr(path.find(':') + 1))});
+    print.recipe = std::stoll(path);
+    return print;
+  }
+};
+
+// The first photo with a print sets the job's recipe; prints of any other recipe count as none,
+// wherever they come, so two recipes are never compared.
+TEST(ExtractFeaturePrintsTest, PrintsOfAnotherRecipeThanTheFirstCountAsNone) {
+  RecipeFake fake;
+  const struct {
+    std::vector<std::string> photos;
+    int64_t recipe;
+    std::vector<FeatureVector> vectors;
+  } cases[] = {
+      {{"-", "2:1", "0:2", "2:3", "7:4"}, 2, {{}, {1}, {}, {3}, {}}},
+      {{"0:1", "2:2", "0:3"}, 0, {{1}, {}, {3}}},
+      {{"-", "-"}, -1, {{}, {}}},
+  };
+  for (const auto& c : cases) {
+    const FeaturePrints got = extractFeaturePrints(c.photos, fake);
+    EXPECT_EQ(got.recipe, c.recipe) << c.photos[0];
+    EXPECT_EQ(got.vectors, c.vectors) << c.photos[0];
+    EXPECT_EQ(got.dims, c.recipe < 0 ? -1 : 1);
+  }
+}
+
 class ReplayE2E : public ::testing::Test {
  protected:
   TempDir dir;
@@ -146,7 +178,9 @@ class ReplayE2E : public ::testing::Test {
     writeFile(path, bytes);
     return path;
   }
-  std::string print(const std::vector<float>& v) { return printRaw(printFileBytes(v)); }
+  std::string print(const std::vector<float>& v, int64_t recipe = 0) {
+    return printRaw(printFileBytes(v, recipe));
+  }
 
   ProgramResult run(const std::vector<std::string>& photos, const std::vector<long long>& tg) {
     return runProgram(kReplay, {writeJob(dir.file("job.json"), photos, tg), out});
@@ -210,6 +244,24 @@ TEST_F(ReplayE2E, PrintEncodings) {
             R"({"groups":[1,1,1,1,1]})");
   EXPECT_EQ(run({type7, zero, shortFile}, {1, 1, 1}),
             failure("no usable feature print among 3 photos (dims=-1)"));
+}
+
+// The recipe rides in the high half of the first word: files without it (written before
+// recipes were stated) still read, and a job groups by the prints of its first photo's recipe.
+TEST_F(ReplayE2E, PrintFilesKeepTheirRecipeApart) {
+  const std::string header = printFileBytes({}, 0x1234);
+  EXPECT_EQ(header, std::string("\x01\0\x34\x12", 4));
+  const std::optional<FeaturePrint> parsed = parsePrintFile(printFileBytes({0.5f}, 2));
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_EQ(parsed->recipe, 2);
+  EXPECT_EQ(decodePrint(*parsed), FeatureVector{0.5f});
+  const std::string a0 = print({1, 0}), b0 = print({0, 1});
+  const std::string a2 = print({1, 0}, 2), b2 = print({0, 1}, 2);
+  EXPECT_EQ(groups({a2, a2, b2, b2}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
+  EXPECT_EQ(groups({a0, a0, b0, b0}, {1, 1, 1, 1}), R"({"groups":[1,1,2,2]})");
+  // Mixed: the other recipe's prints are left out and nothing tells the two looks apart.
+  EXPECT_EQ(groups({a0, a0, b2, b2}, {1, 1, 1, 1}), R"({"groups":[1,1,1,1]})");
+  EXPECT_EQ(groups({a2, a2, b0, b0}, {1, 1, 1, 1}), R"({"groups":[1,1,1,1]})");
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ bool embedPrints(const std::vector<std::string>& args, ImageAnalysis& analysis,
     const FeatureVector vector = print ? decodePrint(*print) : FeatureVector{};
     entry.elements = static_cast<int64_t>(vector.size());
     failed = vector.empty() ? !out.remove(entry.printPath)
-                            : !out.write(entry.printPath, printFileBytes(vector));
+                            : !out.write(entry.printPath, printFileBytes(vector, print->recipe));
     if (failed) return false;
     stored(entry);
     printJob.photos.push_back(std::move(entry.printPath));

@@ -6,8 +6,8 @@
 
 namespace velto {
 
-// A text that changes whenever the recipe's prints could change: its version, the print's
-// length, its constants and a hash of its reference means. The one place that says so.
+// The recipe's number (kPrintRecipe, raised with every change that moves a print's bits) and
+// the print's length, as text: the one place that says which prints the cache may serve.
 std::string currentPrintRecipe();
 
 }  // namespace velto

@@ -11,7 +11,7 @@ namespace velto {
 namespace {
 
 // The layout of the tables below; a cache of another layout is emptied and made anew.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Another run may hold the write lock for one batch; far longer means something is stuck.
 constexpr int kBusyMilliseconds = 15000;
 // New prints per transaction: few enough that a run killed loses little, enough that a cold
@@ -24,7 +24,8 @@ constexpr char kCreate[] =
     "CREATE TABLE prints("
     " device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
     " mtime_ns INTEGER NOT NULL, content_hash INTEGER NOT NULL, recipe INTEGER NOT NULL,"
-    " element_type INTEGER NOT NULL, print BLOB NOT NULL, seen INTEGER NOT NULL,"
+    " element_type INTEGER NOT NULL, print_recipe INTEGER NOT NULL, print BLOB NOT NULL,"
+    " seen INTEGER NOT NULL,"
     " row_check INTEGER NOT NULL, PRIMARY KEY(device, inode));"
     "CREATE INDEX prints_seen ON prints(seen);"
     "CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);";
@@ -38,12 +39,12 @@ void appendInt(std::string* bytes, int64_t v) {
 }
 
 // What an entry must hash to: a damaged byte anywhere in it makes it a miss.
-int64_t rowCheck(const FileFingerprint& f, int64_t recipe, int64_t elementType, const void* data,
-                 size_t size) {
+int64_t rowCheck(const FileFingerprint& f, int64_t recipe, int64_t elementType, int64_t printRecipe,
+                 const void* data, size_t size) {
   std::string bytes;
   for (const int64_t v :
        {f.identity.device, f.identity.inode, f.identity.size, f.identity.mtimeNanoseconds,
-        static_cast<int64_t>(f.contentHash), recipe, elementType}) {
+        static_cast<int64_t>(f.contentHash), recipe, elementType, printRecipe}) {
     appendInt(&bytes, v);
   }
   if (size > 0) bytes.append(static_cast<const char*>(data), size);
@@ -179,7 +180,8 @@ int PrintsCache::setUpLocked() {
   if ((code = useRecipeLocked()) != SQLITE_OK) return code;
   code = sqlite3_prepare_v3(db_,
                             "SELECT size, mtime_ns, content_hash, recipe, element_type, print,"
-                            " seen, row_check FROM prints WHERE device = ? AND inode = ?",
+                            " seen, row_check, print_recipe FROM prints"
+                            " WHERE device = ? AND inode = ?",
                             -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr);
   if (code != SQLITE_OK) return code;
   if (!writable_) noteLocked(CacheProblemKind::kReadOnly, "it is read-only");
@@ -280,8 +282,8 @@ std::optional<FeaturePrint> PrintsCache::find(const FileFingerprint& file) {
     const auto bytes = static_cast<size_t>(sqlite3_column_bytes(s, 5));
     if (column(0) == file.identity.size && column(1) == file.identity.mtimeNanoseconds &&
         column(2) == static_cast<int64_t>(file.contentHash) && column(3) == recipeHash_ &&
-        column(7) == rowCheck(file, recipeHash_, column(4), blob, bytes)) {
-      print = FeaturePrint{column(4), {}};
+        column(7) == rowCheck(file, recipeHash_, column(4), column(8), blob, bytes)) {
+      print = FeaturePrint{column(4), {}, column(8)};
       if (bytes > 0) {
         const auto* begin = static_cast<const unsigned char*>(blob);
         print->data.assign(begin, begin + bytes);
@@ -307,8 +309,8 @@ void PrintsCache::store(const FileFingerprint& file, const FeaturePrint& print) 
 int PrintsCache::writeEntriesLocked() {
   Statement insert(db_,
                    "INSERT OR REPLACE INTO prints(device, inode, size, mtime_ns, content_hash,"
-                   " recipe, element_type, print, seen, row_check)"
-                   " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                   " recipe, element_type, print_recipe, print, seen, row_check)"
+                   " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   Statement renew(db_, "UPDATE prints SET seen = ? WHERE device = ? AND inode = ?");
   if (insert.code() != SQLITE_OK) return insert.code();
   if (renew.code() != SQLITE_OK) return renew.code();
@@ -316,9 +318,9 @@ int PrintsCache::writeEntriesLocked() {
     sqlite3_stmt* s = insert.get();
     const FileIdentity& id = e.file.identity;
     int i = 0;
-    for (const int64_t v :
-         {id.device, id.inode, id.size, id.mtimeNanoseconds,
-          static_cast<int64_t>(e.file.contentHash), recipeHash_, e.print.elementType}) {
+    for (const int64_t v : {id.device, id.inode, id.size, id.mtimeNanoseconds,
+                            static_cast<int64_t>(e.file.contentHash), recipeHash_,
+                            e.print.elementType, e.print.recipe}) {
       sqlite3_bind_int64(s, ++i, v);
     }
     // An empty print is an empty blob, not the NULL that binding no bytes would give.
@@ -330,8 +332,8 @@ int PrintsCache::writeEntriesLocked() {
     }
     sqlite3_bind_int64(s, ++i, now_);
     sqlite3_bind_int64(s, ++i,
-                       rowCheck(e.file, recipeHash_, e.print.elementType, e.print.data.data(),
-                                e.print.data.size()));
+                       rowCheck(e.file, recipeHash_, e.print.elementType, e.print.recipe,
+                                e.print.data.data(), e.print.data.size()));
     const int step = sqlite3_step(s);
     sqlite3_reset(s);
     if (step != SQLITE_DONE) return step;

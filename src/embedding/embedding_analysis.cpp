@@ -4,6 +4,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "embedding/embedding_recipe.h"
+#include "embedding/gradient_layout.h"
+#include "embedding/luma_equalisation.h"
 #include "image/image_decode.h"
 #include "image/pixel_ops.h"
 
@@ -30,32 +32,30 @@ cv::Mat networkInput(const cv::Mat& rgb8) {
   return input;
 }
 
-std::optional<std::vector<float>> EmbeddingAnalysis::pooledFeatures(const std::string& path) {
-  const std::optional<cv::Mat> image = decodeImage(path, kDecodeMinShortSide);
-  if (!image) return std::nullopt;
-  std::vector<float> pooled = network_.pooledFeatures(networkInput(*image));
-  if (pooled.empty()) return std::nullopt;
-  return pooled;
+std::optional<PrintFeatures> printFeatures(const cv::Mat& input, EmbeddingNetwork& network) {
+  // The network sees the picture with exposure taken out; the layouts see it as it is (the
+  // gradient layout is exposure-invariant of its own, the colours are meant to tell light).
+  PrintFeatures features{network.pooledFeatures(lumaEqualised(input)), colourLayout(input),
+                         gradientLayout(input)};
+  if (features.pooled.empty() || features.colour.empty() || features.gradient.empty()) {
+    return std::nullopt;
+  }
+  return features;
 }
 
-std::optional<std::vector<float>> EmbeddingAnalysis::colourFeatures(const std::string& path) {
+std::optional<PrintFeatures> EmbeddingAnalysis::printFeatures(const std::string& path) {
   const std::optional<cv::Mat> image = decodeImage(path, kDecodeMinShortSide);
   if (!image) return std::nullopt;
-  std::vector<float> colour = colourLayout(networkInput(*image));
-  if (colour.empty()) return std::nullopt;
-  return colour;
+  return velto::printFeatures(networkInput(*image), network_);
 }
 
 std::optional<FeaturePrint> EmbeddingAnalysis::featurePrint(const std::string& path) {
-  const std::optional<cv::Mat> image = decodeImage(path, kDecodeMinShortSide);
-  if (!image) return std::nullopt;
-  const cv::Mat input = networkInput(*image);
-  const std::vector<float> pooled = network_.pooledFeatures(input);
-  const std::vector<float> colour = colourLayout(input);
-  if (pooled.empty() || colour.empty()) return std::nullopt;
-  const FeatureVector v = printFromFeatures(pooled, colour);
+  const std::optional<PrintFeatures> features = printFeatures(path);
+  if (!features) return std::nullopt;
+  const FeatureVector v = printFromFeatures(*features);
   FeaturePrint print;
   print.elementType = kElementFloat32;
+  print.recipe = kPrintRecipe;
   print.data.resize(v.size() * sizeof(float));
   std::memcpy(print.data.data(), v.data(), print.data.size());
   return print;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "embedding/embedding_network.h"
+#include "embedding/embedding_recipe.h"
 #include "prints/image_analysis.h"
 
 namespace cv {
@@ -19,8 +20,9 @@ namespace velto {
 inline constexpr int64_t kDecodeMinShortSide = 256;
 
 // Feature prints from the built-in network: decode (format told by content, orientation
-// applied), scale the whole frame to 224 x 224, one forward pass and the colour layout of that
-// input, then printFromFeatures. Prints are 32-bit floats (type 1) of kPrintLength elements.
+// applied), scale the whole frame to 224 x 224, printFeatures of that input, then
+// printFromFeatures. Prints are 32-bit floats (type 1) of kPrintLength elements, recipe
+// kPrintRecipe.
 class EmbeddingAnalysis final : public ImageAnalysis {
  public:
   // `concurrency` as for EmbeddingNetwork: 0 analyses as many photos at once as there are
@@ -31,13 +33,9 @@ class EmbeddingAnalysis final : public ImageAnalysis {
   std::optional<FeaturePrint> featurePrint(const std::string& path) override;
   int concurrency() const override { return network_.concurrency(); }
 
-  // The network's pooled activations for the image file at `path`, nothing when it cannot be
-  // decoded. For tools that study the embedding.
-  std::optional<std::vector<float>> pooledFeatures(const std::string& path);
-
-  // The colour layout (colourLayout) of the image file at `path`, nothing when it cannot be
-  // decoded. For tools that study the embedding.
-  std::optional<std::vector<float>> colourFeatures(const std::string& path);
+  // What the print of the image file at `path` is made of, nothing when it cannot be decoded
+  // or the network fails. For tools that study the embedding.
+  std::optional<PrintFeatures> printFeatures(const std::string& path);
 
   bool ready() const { return network_.ready(); }
 
@@ -48,5 +46,10 @@ class EmbeddingAnalysis final : public ImageAnalysis {
 // The network input for an 8-bit RGB image: the whole frame scaled to 224 x 224 by area
 // averaging, as 32-bit floats in [0, 1].
 cv::Mat networkInput(const cv::Mat& rgb8);
+
+// What the print of a network input is made of: the network's activations of its
+// luma-equalised copy, its colour layout and its gradient layout. Nothing when the network
+// fails.
+std::optional<PrintFeatures> printFeatures(const cv::Mat& input, EmbeddingNetwork& network);
 
 }  // namespace velto

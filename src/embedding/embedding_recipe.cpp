@@ -37,21 +37,29 @@ std::vector<float> colourLayout(const cv::Mat& input) {
   return colour;
 }
 
-FeatureVector printFromFeatures(const std::vector<float>& pooled,
-                                const std::vector<float>& colour) {
+namespace {
+
+// Square roots less their reference mean, scaled to length `weight`.
+void appendRootsCentred(const std::vector<float>& values, const float* mean, float weight,
+                        FeatureVector* out) {
+  FeatureVector centred(values.size());
+  // Square roots: a colour or an edge direction covering much of the picture counts for less
+  // than in proportion, so one large area of sky or wall does not drown the rest.
+  for (size_t k = 0; k < values.size(); ++k) centred[k] = std::sqrt(values[k]) - mean[k];
+  for (const float x : normalized(centred)) out->push_back(x * weight);
+}
+
+}  // namespace
+
+FeatureVector printFromFeatures(const PrintFeatures& features) {
   // Raw activations are all positive and every photo would look alike; centring on typical
-  // photographs leaves what sets this photo apart. The same holds for the colours.
-  FeatureVector net(pooled.size());
-  for (size_t k = 0; k < pooled.size(); ++k) net[k] = pooled[k] - kReferenceMean[k];
-  // Square roots of the fractions: a colour covering much of the picture counts for less than
-  // in proportion, so one large area of sky or wall does not drown the rest.
-  FeatureVector col(colour.size());
-  for (size_t k = 0; k < colour.size(); ++k) {
-    col[k] = std::sqrt(colour[k]) - kReferenceColourMean[k];
-  }
-  FeatureVector both = normalized(net);
-  for (const float x : normalized(col)) both.push_back(x * kColourWeight);
-  FeatureVector print = normalized(both);
+  // photographs leaves what sets this photo apart. The same holds for the layouts.
+  FeatureVector net(features.pooled.size());
+  for (size_t k = 0; k < net.size(); ++k) net[k] = features.pooled[k] - kReferenceMean[k];
+  FeatureVector all = normalized(net);
+  appendRootsCentred(features.colour, kReferenceColourMean, kColourWeight, &all);
+  appendRootsCentred(features.gradient, kReferenceGradientMean, kGradientWeight, &all);
+  FeatureVector print = normalized(all);
   print.push_back(kPrintConstant);
   return print;
 }

@@ -93,10 +93,12 @@ FeaturePrints extractFeaturePrints(const std::vector<std::string>& photos,
   out.vectors.resize(photos.size());
   analysePhotos(photos, analysis, [&](size_t i, std::optional<FeaturePrint> print) {
     FeatureVector v = print ? decodePrint(*print) : FeatureVector{};
-    if (!v.empty()) {
-      if (out.dims < 0) out.dims = static_cast<int64_t>(v.size());
-      out.vectors[i] = std::move(v);
+    if (v.empty()) return true;
+    if (out.recipe < 0) {
+      out.recipe = print->recipe;
+      out.dims = static_cast<int64_t>(v.size());
     }
+    if (print->recipe == out.recipe) out.vectors[i] = std::move(v);
     return true;
   });
   return out;

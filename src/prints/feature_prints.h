@@ -19,6 +19,7 @@ FeatureVector decodePrint(const FeaturePrint& print);
 struct FeaturePrints {
   std::vector<FeatureVector> vectors;  // one per photo, empty where no print was had
   int64_t dims = -1;                   // length of the first non-empty vector, -1 if none
+  int64_t recipe = -1;                 // recipe of the first non-empty vector, -1 if none
 };
 
 // Asks `analysis` for the print of every photo, up to analysis.concurrency() photos at once,
@@ -31,7 +32,9 @@ void analysePhotos(const std::vector<std::string>& photos, ImageAnalysis& analys
                    const std::function<bool(size_t, std::optional<FeaturePrint>)>& take);
 
 // The prints of every photo (analysePhotos). Never fails: a photo without a print keeps an empty
-// vector.
+// vector. The job's recipe is that of its first photo (in photo order) with a non-empty print;
+// a print of another recipe counts as no print, so a job that mixes recipes is grouped by the
+// prints of its first recipe alone.
 FeaturePrints extractFeaturePrints(const std::vector<std::string>& photos, ImageAnalysis& analysis);
 
 }  // namespace velto

@@ -9,11 +9,14 @@
 
 namespace velto {
 
-// A feature print as the analysis delivers it: an element type code and the raw data.
-// Type 1: packed 32-bit floats, type 2: packed 64-bit floats, native byte order.
+// A feature print as the analysis delivers it: an element type code, the recipe that made it
+// and the raw data. Type 1: packed 32-bit floats, type 2: packed 64-bit floats, native byte
+// order. Prints of different recipes are never compared; recipe 0: not stated (prints stored
+// before recipes were).
 struct FeaturePrint {
   int64_t elementType = 0;
   std::vector<unsigned char> data;
+  int64_t recipe = 0;
 };
 
 inline constexpr int64_t kElementFloat32 = 1;

@@ -23,10 +23,10 @@ void fromLittleEndian(unsigned char* data, size_t size, size_t width) {
 std::optional<FeaturePrint> parsePrintFile(const std::string& bytes) {
   if (bytes.size() < 4) return std::nullopt;
   const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
-  const uint32_t type =
-      uint32_t{raw[0]} | uint32_t{raw[1]} << 8 | uint32_t{raw[2]} << 16 | uint32_t{raw[3]} << 24;
+  const uint32_t type = uint32_t{raw[0]} | uint32_t{raw[1]} << 8;
   FeaturePrint print;
   print.elementType = type;
+  print.recipe = uint32_t{raw[2]} | uint32_t{raw[3]} << 8;
   print.data.assign(raw + 4, raw + bytes.size());
   if (type == kElementFloat32) fromLittleEndian(print.data.data(), print.data.size(), 4);
   if (type == kElementFloat64) fromLittleEndian(print.data.data(), print.data.size(), 8);
@@ -40,9 +40,11 @@ std::optional<FeaturePrint> ReplayAnalysis::featurePrint(const std::string& path
   return parsePrintFile(bytes);
 }
 
-std::string printFileBytes(const std::vector<float>& v) {
+std::string printFileBytes(const std::vector<float>& v, int64_t recipe) {
   std::string out(4 + v.size() * 4, '\0');
   out[0] = static_cast<char>(kElementFloat32);
+  out[2] = static_cast<char>(recipe & 0xff);
+  out[3] = static_cast<char>(recipe >> 8 & 0xff);
   for (size_t k = 0; k < v.size(); ++k) {
     const auto bits = std::bit_cast<uint32_t>(v[k]);
     for (size_t b = 0; b < 4; ++b) out[4 + k * 4 + b] = static_cast<char>(bits >> (8 * b));

@@ -6,9 +6,9 @@ written beside the dump's own (study only; needs python3-opencv):
                                             feature-map output T of MODEL.onnx writes
                                             DUMP_DIR/pooled_PREFIX<T>.f32 ("/" dropped)
 
-MODEL.onnx comes from the first study's converter, e.g. nsfwjs's width-1.4 MobileNetV2:
-  node tools/study/extract_graph.js .../nsfwjs/dist/models/mobilenet_v2_mid M
-  tools/study/graph_to_onnx.py M mid.onnx --outputs ec12/add,ec13/project,ec14/add,ec15/add
+MODEL.onnx comes from graph_to_onnx.py, e.g. nsfwjs's width-1.4 MobileNetV2:
+  node tools/quality/extract_graph.js .../nsfwjs/dist/models/mobilenet_v2_mid M
+  tools/quality/graph_to_onnx.py M mid.onnx --outputs ec12/add,ec13/project,ec14/add,ec15/add
 study.py then reads them as net=PREFIX<T>, e.g. net=midec13project.
 """
 import os

@@ -24,7 +24,10 @@ A recipe is a string of key=value fields, e.g. "net=product col=rgb w=1.5 c=1.0"
   gws=      grey-world level of the mean (default 0.5)
   nb=, q=   rgb: levels per channel (default 4), cells per side of the grid (default 2)
   col2=, src2=, w2=, q2=, nb2=   a second colour part, as col, src, w, q, nb; col=hog is the
-            gradient layout (nb orientations, q x q cells) instead of a colour layout
+            gradient layout (nb orientations, q x q cells) instead of a colour layout: with
+            q=4 nb=8 the shipped one (velto-study-dump's gradient_V.f32), otherwise
+            gradient_layout below (the same but for gradients on a sector's edge, which
+            it bins by their arctangent)
   pw=      the network part's centred values raised to this power, sign kept (default 1)
   net2=, wn2=   a second network part (another input variant) and its weight
   nz=, cz=, jz=   nuisance maps of strength a (default 0: none) on the network part, the colour
@@ -111,6 +114,15 @@ class Dump:
                                           dtype=np.float32).reshape(self.n, -1).astype(np.float64)
         return self.cache[key]
 
+    def gradient(self, variant):
+        """The shipped gradient layout of the variant's input, or None where it was not dumped."""
+        key = ("gradient", variant)
+        path = os.path.join(self.dir, f"gradient_{variant}.f32")
+        if key not in self.cache and os.path.exists(path):
+            self.cache[key] = np.fromfile(path, dtype=np.float32).reshape(self.n, -1).astype(
+                np.float64)
+        return self.cache.get(key)
+
     def input(self, variant):
         if variant.startswith("lumstd") and variant != "lumstd":
             return luma_standardised(self.input("product"), float(variant[6:]))
@@ -172,7 +184,8 @@ def colour_layout(levels, kind, gws=0.5, nb=4, q=2):
 
 def gradient_layout(levels, nbins=8, q=4, eps=8.0):
     """Orientations of the log-luma gradients, weighted by their strength, per cell of a q x q
-    grid, each cell scaled to unit length (a floor of half the mean cell keeps flat cells quiet).
+    grid, each cell scaled to unit length (a floor of half the mean cell keeps flat cells quiet);
+    src/embedding/gradient_layout.cpp computes the 4 x 4 x 8 one shipped.
     Exposure scales luma, which the logarithm turns into an offset that gradients ignore."""
     x = levels.astype(np.float64)
     luma = np.log(x @ np.array([0.299, 0.587, 0.114]) + eps)
@@ -262,16 +275,21 @@ def prints(recipe, dumps):
         ref = dumps["ref"].pooled(r["net2"]).mean(axis=0)
         for b in names:
             parts[b].append(unit(dumps[b].pooled(r["net2"]) - ref) * r["wn2"])
+    def layout(d, kind, src, nb, q):
+        if kind == "hog" and (nb, q) == (8, 4) and d.gradient(src) is not None:
+            return d.gradient(src)
+        return colour_layout(d.input(src), kind, r["gws"], nb, q)
+
     if r["col"] != "none":
         def col(d):
-            return np.sqrt(colour_layout(d.input(r["src"]), r["col"], r["gws"], r["nb"], r["q"]))
+            return np.sqrt(layout(d, r["col"], r["src"], r["nb"], r["q"]))
         ref = col(dumps["ref"]).mean(axis=0)
         cmap = nuisance_map(r, "cz", col, dumps)
         for b in names:
             parts[b].append(unit(cmap(col(dumps[b]) - ref)) * r["w"])
     if r["col2"] != "none":
         def col2(d):
-            return np.sqrt(colour_layout(d.input(r["src2"]), r["col2"], r["gws"], r["nb2"], r["q2"]))
+            return np.sqrt(layout(d, r["col2"], r["src2"], r["nb2"], r["q2"]))
         ref = col2(dumps["ref"]).mean(axis=0)
         for b in names:
             parts[b].append(unit(col2(dumps[b]) - ref) * r["w2"])

@@ -6,6 +6,8 @@
 //   outdir/pooled_V.f32      the pooled activations (kPooledFeatures floats a photo) when the
 //                            network sees the input after photometric variant V
 //   outdir/input_V.u8        that input, rounded back to levels (for colour layouts of it)
+//   outdir/gradient_V.f32    the shipped gradient layout of that input (kGradientFeatures floats
+//                            a photo), which study.py takes for its 4 x 4 x 8 gradient layout
 // Variant "product" is exactly what velto-fprint feeds its network; the others are candidates:
 //   lumstd    one affine map of all channels that brings luma to mean 0.45, deviation 0.2
 //   chanstd   the same per channel (also removes a colour cast)
@@ -13,7 +15,8 @@
 //   linexp    exposure set in linear light: one factor for all channels, mean luma 0.18
 //   linwb     the same per channel (grey world in linear light)
 //   chaneq    each channel replaced by its rank (histogram equalisation per channel)
-//   lumeq     luma replaced by its rank, each pixel's channels scaled alike (colour kept)
+//   lumeq     luma replaced by its rank, each pixel's channels scaled alike (colour kept): the
+//             shipped network input (lumaEqualised)
 
 #include <algorithm>
 #include <array>
@@ -28,6 +31,8 @@
 
 #include "embedding/embedding_analysis.h"
 #include "embedding/embedding_network.h"
+#include "embedding/gradient_layout.h"
+#include "embedding/luma_equalisation.h"
 #include "image/image_decode.h"
 
 namespace {
@@ -149,35 +154,6 @@ cv::Mat chanEq(const cv::Mat& in) {
   return out;
 }
 
-cv::Mat lumEq(const cv::Mat& in) {
-  constexpr int kBins = 4096;
-  const auto n = static_cast<double>(in.total());
-  auto luma = [](const float* p) { return kLumR * p[0] + kLumG * p[1] + kLumB * p[2]; };
-  auto bin = [](double l) { return std::clamp(static_cast<int>(l * (kBins - 1) + 0.5), 0, kBins - 1); };
-  std::vector<double> count(kBins, 0.0);
-  for (int y = 0; y < in.rows; ++y) {
-    const float* p = in.ptr<float>(y);
-    for (int x = 0; x < in.cols; ++x, p += 3) ++count[bin(luma(p))];
-  }
-  std::vector<double> rank(kBins);
-  double below = 0;
-  for (int k = 0; k < kBins; ++k) {
-    rank[k] = (below + count[k] / 2) / n;
-    below += count[k];
-  }
-  cv::Mat out(in.size(), CV_32FC3);
-  for (int y = 0; y < in.rows; ++y) {
-    const float* p = in.ptr<float>(y);
-    float* q = out.ptr<float>(y);
-    for (int x = 0; x < in.cols; ++x, p += 3, q += 3) {
-      const double l = luma(p);
-      const double gain = rank[bin(l)] / std::max(l, 1.0 / 255.0);
-      for (int c = 0; c < 3; ++c) q[c] = static_cast<float>(std::clamp(p[c] * gain, 0.0, 1.0));
-    }
-  }
-  return out;
-}
-
 void writeLevels(std::FILE* f, const cv::Mat& input) {
   std::vector<uint8_t> levels(input.total() * 3);
   for (int y = 0; y < input.rows; ++y) {
@@ -205,7 +181,7 @@ int main(int argc, char** argv) {
       {"linexp", [](const cv::Mat& in) { return linear(in, false); }},
       {"linwb", [](const cv::Mat& in) { return linear(in, true); }},
       {"chaneq", chanEq},
-      {"lumeq", lumEq},
+      {"lumeq", velto::lumaEqualised},
   };
   std::vector<std::string> names;
   for (int k = 3; k < argc; ++k) names.emplace_back(argv[k]);
@@ -222,10 +198,11 @@ int main(int argc, char** argv) {
   std::ifstream list(argv[1]);
   std::FILE* ok = std::fopen((dir + "/ok.u8").c_str(), "wb");
   std::FILE* raw = std::fopen((dir + "/input.u8").c_str(), "wb");
-  std::map<std::string, std::FILE*> pooledOut, inputOut;
+  std::map<std::string, std::FILE*> pooledOut, inputOut, gradientOut;
   for (const auto& name : names) {
     pooledOut[name] = std::fopen((dir + "/pooled_" + name + ".f32").c_str(), "wb");
     inputOut[name] = std::fopen((dir + "/input_" + name + ".u8").c_str(), "wb");
+    gradientOut[name] = std::fopen((dir + "/gradient_" + name + ".f32").c_str(), "wb");
   }
   if (!ok || !raw) return 1;
   velto::EmbeddingNetwork network;
@@ -244,12 +221,15 @@ int main(int argc, char** argv) {
       pooled.resize(velto::kPooledFeatures, std::nanf(""));
       std::fwrite(pooled.data(), sizeof(float), pooled.size(), pooledOut[name]);
       writeLevels(inputOut[name], v);
+      const std::vector<float> gradient = velto::gradientLayout(v);
+      std::fwrite(gradient.data(), sizeof(float), gradient.size(), gradientOut[name]);
     }
   }
   bool good = std::fclose(ok) == 0 && std::fclose(raw) == 0;
   for (const auto& name : names) {
     good = std::fclose(pooledOut[name]) == 0 && good;
     good = std::fclose(inputOut[name]) == 0 && good;
+    good = std::fclose(gradientOut[name]) == 0 && good;
   }
   return good ? 0 : 1;
 }

@@ -1,6 +1,7 @@
-// velto-fprint-refmean <list.txt>: the means over the photos listed (one path a line) of both
-// components of the print, written as the C++ source of kReferenceMean (pooled activations) and
-// kReferenceColourMean (square roots of the colour layout) on standard output. The means are
+// velto-fprint-refmean <list.txt>: the means over the photos listed (one path a line) of the three
+// components of the print, written as the C++ source of kReferenceMean (pooled activations of
+// the luma-equalised input), kReferenceColourMean (square roots of the colour layout) and
+// kReferenceGradientMean (square roots of the gradient layout) on standard output. The means are
 // summed in double precision in list order and rounded once, so a rerun gives the same file.
 
 #include <cmath>
@@ -40,19 +41,22 @@ int main(int argc, char** argv) {
   std::ifstream list(argv[1]);
   std::vector<double> sum(velto::kPooledFeatures, 0.0);
   std::vector<double> colourSum(velto::kColourFeatures, 0.0);
+  std::vector<double> gradientSum(velto::kGradientFeatures, 0.0);
   velto::EmbeddingAnalysis analysis;
   int64_t count = 0;
   for (std::string path; std::getline(list, path);) {
     if (path.empty()) continue;
-    const auto pooled = analysis.pooledFeatures(path);
-    const auto colour = analysis.colourFeatures(path);
-    if (!pooled || !colour) {
+    const auto features = analysis.printFeatures(path);
+    if (!features) {
       std::fprintf(stderr, "velto-fprint-refmean: cannot analyse %s\n", path.c_str());
       return 1;
     }
-    for (size_t k = 0; k < sum.size(); ++k) sum[k] += (*pooled)[k];
-    // The recipe compares square roots of the colour fractions, so their mean is wanted.
-    for (size_t k = 0; k < colourSum.size(); ++k) colourSum[k] += std::sqrt((*colour)[k]);
+    for (size_t k = 0; k < sum.size(); ++k) sum[k] += features->pooled[k];
+    // The recipe compares square roots of the layouts, so their means are wanted.
+    for (size_t k = 0; k < colourSum.size(); ++k) colourSum[k] += std::sqrt(features->colour[k]);
+    for (size_t k = 0; k < gradientSum.size(); ++k) {
+      gradientSum[k] += std::sqrt(features->gradient[k]);
+    }
     ++count;
   }
   if (count == 0) {
@@ -61,13 +65,15 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "// Means over the %lld reference photographs listed in tools/refmean/photos.txt, written\n"
-      "// by velto-fprint-refmean (see tools/refmean): the pooled activations, and the square\n"
-      "// roots of the colour layout.\n"
+      "// by velto-fprint-refmean (see tools/refmean): the pooled activations of the\n"
+      "// luma-equalised input, and the square roots of the colour and the gradient layout.\n"
       "#include \"embedding/embedding_recipe.h\"\n\nnamespace velto {\n\n",
       static_cast<long long>(count));
   printArray("kReferenceMean", sum, count);
   std::printf("\n");
   printArray("kReferenceColourMean", colourSum, count);
+  std::printf("\n");
+  printArray("kReferenceGradientMean", gradientSum, count);
   std::printf("\n}  // namespace velto\n");
   return 0;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Study converter: the tfjs graph-model MobileNetV2 written by extract_graph.js into an ONNX
+"""The tfjs graph-model MobileNetV2 written by extract_graph.js into an ONNX
 graph that OpenCV's dnn importer (4.6) reads, in the same style as tools/model/to_onnx.py
 (opset 9, NCHW, asymmetric "same" padding as a separate Pad node, depthwise as grouped Conv).
 

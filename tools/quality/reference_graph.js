@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// Study tool: runs nsfwjs's graph-model MobileNetV2 (mobilenet_v2_mid) with tfjs itself and
+// Runs nsfwjs's graph-model MobileNetV2 (mobilenet_v2_mid) with tfjs itself and
 // prints, for each 224x224 PNG, the global average of one internal node (default: the last
 // 1x1 convolution), one line per image like tools/model/reference.js. Used to check
 // graph_to_onnx.py. Needs @tensorflow/tfjs-converter next to tfjs-core.

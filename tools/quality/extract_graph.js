@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// Study tool: like tools/model/extract.js, but for a tfjs *graph* model bundled as browserify
+// Like tools/model/extract.js, but for a tfjs *graph* model bundled as browserify
 // modules (nsfwjs's mobilenet_v2_mid): writes OUTDIR/graph.json ({"nodes": [...], "weights":
 // [{name, shape, offset, length}]}) and OUTDIR/weights.f32 (dequantised float32, q * scale +
 // min as tfjs does).
