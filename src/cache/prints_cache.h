@@ -29,7 +29,7 @@ struct sqlite3_stmt;
 namespace velto {
 
 // Entries of files not seen for half a year are dropped: the cost of keeping a print (about
-// 1.7 KB) for a photo long gone against computing it once more (about 15 ms).
+// 2 to 3 KB) for a photo long gone against computing it once more (about 15 ms).
 inline constexpr int64_t kForgetAfterSeconds = int64_t{180} * 24 * 3600;
 
 enum class CacheProblemKind {
