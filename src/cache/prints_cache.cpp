@@ -143,8 +143,12 @@ int PrintsCache::setUpLocked() {
   if (writable_) {
     // WAL: readers never wait for a writer, and a transaction cut short by a kill is simply
     // not there on the next open. NORMAL: a power cut may lose the last batches, never more.
-    code = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
-                        nullptr);
+    // Pages of 16 KB hold seven entries of 2.3 KB, where SQLite's default 4 KB hold one and the
+    // file would double. Only a new database takes it.
+    code = sqlite3_exec(db_,
+                        "PRAGMA page_size=16384; PRAGMA journal_mode=WAL;"
+                        " PRAGMA synchronous=NORMAL",
+                        nullptr, nullptr, nullptr);
     if (code != SQLITE_OK) return code;
   }
   const auto schemaVersion = [this](int* version) {
