@@ -195,7 +195,7 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
   struct Kind {
     const char* what;
     std::function<std::string(const std::string&)> make;
-    bool (*check)(const std::string&) = embeddedXmpWithinLimits;
+    bool (*check)(std::string_view) = embeddedXmpWithinLimits;
   };
   const std::vector<Kind> kinds = {
       {"PNG iTXt",
@@ -227,12 +227,9 @@ TEST(XmpLimitsTest, PacketsInsidePhotosAreCheckedWhereExiv2ReadsThem) {
        },
        bmffNestingAcceptable},
   };
-  TempDir dir;
   for (const auto& [what, make, check] : kinds) {
-    writeFile(dir.file("ok"), make(ok));
-    writeFile(dir.file("too-many"), make(tooMany));
-    EXPECT_TRUE(check(dir.file("ok"))) << what;
-    EXPECT_FALSE(check(dir.file("too-many"))) << what;
+    EXPECT_TRUE(check(make(ok))) << what;
+    EXPECT_FALSE(check(make(tooMany))) << what;
   }
 }
 

@@ -2,6 +2,7 @@
 // runs out of memory, and the answer is the documented one.
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
@@ -169,6 +170,84 @@ TEST(HostilePhotosE2E, EveryHostilePhotoGetsNoPrintQuietlyInBoundedMemory) {
   }
   printMeasured("embed over " + std::to_string(hostile) + " hostile photos", embed);
   printMeasured("velto-fprint over them", fprint);
+}
+
+// A flat 16384 x 16384 RGB PNG: under a megabyte of deflated rows for 768 MiB of pixels.
+std::string flatPng(int64_t side) {
+  const auto be32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
+  };
+  const auto chunk = [&](const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    return be32(static_cast<uint32_t>(data.size())) + body +
+           be32(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                            static_cast<uInt>(body.size()))));
+  };
+  std::string row(static_cast<size_t>(1 + 3 * side), '\x60');
+  row[0] = 0;  // no filter
+  z_stream z{};
+  deflateInit(&z, 9);
+  std::string idat(size_t{4} << 20, '\0');
+  z.next_out = reinterpret_cast<Bytef*>(idat.data());
+  z.avail_out = static_cast<uInt>(idat.size());
+  for (int64_t y = 0; y < side; ++y) {
+    z.next_in = reinterpret_cast<Bytef*>(row.data());
+    z.avail_in = static_cast<uInt>(row.size());
+    deflate(&z, y + 1 == side ? Z_FINISH : Z_NO_FLUSH);
+  }
+  idat.resize(z.total_out);
+  deflateEnd(&z);
+  const std::string ihdr = be32(static_cast<uint32_t>(side)) + be32(static_cast<uint32_t>(side)) +
+                           std::string("\x08\x02\x00\x00\x00", 5);
+  return "\x89PNG\r\n\x1a\n" + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
+}
+
+// Tiny files declaring huge pictures, one per run of velto-fprint-embed: a 35-byte GIF whose
+// logical screen is 16384 x 16384 around one 1 x 1 frame and a 94-byte animated WebP whose
+// canvas is 16383 x 16383 around one (drawn at the print's scale: a print, for nothing); a
+// flat 16384 x 16384 JPEG XL of 10 KB and PNG of under a megabyte (not paid for by their bytes:
+// no print). Each within the memory bound; before, 1.4 to 3 GiB.
+TEST(HostilePhotosE2E, TinyFilesDeclaringHugePicturesCostLittle) {
+  TempDir dir;
+  const std::string gif = std::string("GIF89a\x00\x40\x00\x40\x80\x00\x00", 13) +
+                          std::string("\xff\x00\x00\x00\x00\xff", 6) +  // two colours
+                          std::string("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 17);
+  const auto webpChunk = [](const std::string& type, const std::string& data) {
+    const auto n = static_cast<uint32_t>(data.size());
+    return type + std::string{static_cast<char>(n), static_cast<char>(n >> 8), 0, 0} + data +
+           (n % 2 == 1 ? std::string(1, '\0') : "");
+  };
+  const std::string onePixel("\x2f\0\0\0\0\x07\x50\x8f\x22\xd7\xa3\xff\x81\x88\xe8\x7f\0", 17);
+  const std::string body =
+      "WEBP" + webpChunk("VP8X", std::string("\x02\0\0\0\xfe\x3f\0\xfe\x3f\0", 10)) +
+      webpChunk("ANIM", std::string(6, '\0')) +
+      webpChunk("ANMF",
+                std::string(12, '\0') + std::string("\x64\0\0\0", 4) + webpChunk("VP8L", onePixel));
+  const auto n = static_cast<uint32_t>(body.size());
+  const std::string webp =
+      "RIFF" + std::string{static_cast<char>(n), static_cast<char>(n >> 8), 0, 0} + body;
+  writeFile(dir.file("screen.gif"), gif);
+  writeFile(dir.file("canvas.webp"), webp);
+  writeFile(dir.file("flat.png"), flatPng(16384));
+  const std::vector<std::pair<std::string, bool>> files = {
+      // path, whether it gets a print
+      {dir.file("screen.gif"), true},
+      {dir.file("canvas.webp"), true},
+      {kImages + "refused/jxl-16384-flat.jxl", false},
+      {dir.file("flat.png"), false}};
+  for (const auto& [photo, printed] : files) {
+    const std::string job = writeJob(dir.file("job.json"), {photo}, {1});
+    std::filesystem::remove_all(dir.file("prints"));
+    const MeasuredRun r = runMeasured(kEmbed, {job, dir.file("prints")}, kTimeLimitSeconds);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_LT(r.peakRssBytes, kPeakMemoryBound) << photo;
+    const std::vector<Listed> listed = embedListing(r.out);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].count != "0", printed) << photo;
+    printMeasured(photo.substr(photo.rfind('/') + 1), r);
+  }
 }
 
 // velto-fprint on a job file of `text`, with a check for a hang.

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   const auto makeAnalysis = [] { return std::make_unique<velto::EmbeddingAnalysis>(); };
   velto::FolderStreams streams;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  streams.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
   const int status = velto::runFolder({argv, argv + argc}, makeAnalysis, streams);
   std::fflush(stdout);
   std::fflush(stderr);

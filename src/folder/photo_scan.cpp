@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <string_view>
 
@@ -26,9 +28,22 @@ bool endsWithXmp(const std::string& path) {
   return tail == ".xmp";
 }
 
+// Whether `name` is one writeFileAtomically makes for a sidecar: ".NAME.xmp.tmp-XXXXXX", six
+// letters or digits at the end.
+bool isSidecarTemporaryName(std::string_view name) {
+  constexpr std::string_view kInfix = ".xmp.tmp-";
+  if (name.size() < 1 + kInfix.size() + 6 || name[0] != '.') return false;
+  const std::string_view tail = name.substr(name.size() - 6);
+  const bool random = std::all_of(tail.begin(), tail.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+  return random && name.substr(name.size() - 6 - kInfix.size(), kInfix.size()) == kInfix;
+}
+
 class Scanner {
  public:
-  Scanner(bool recursive, ScanResult* out) : recursive_(recursive), out_(out) {}
+  Scanner(bool recursive, ScanResult* out)
+      : recursive_(recursive), out_(out), started_(std::time(nullptr)) {}
 
   // A path from the command line: a folder is listed, anything else taken as a file.
   void visitArgument(const std::string& path) {
@@ -74,6 +89,13 @@ class Scanner {
         if (recursive_) subfolders.push_back(path);
         continue;
       }
+      // A killed run's temporary sidecar: a regular file, not touched since well before this
+      // run began (a run at the same time holds its own for a moment at most).
+      if (S_ISREG(st.st_mode) && isSidecarTemporaryName(name) &&
+          st.st_mtime < started_ - kStaleTemporarySeconds) {
+        out_->staleTemporaries.push_back(path);
+        continue;
+      }
       // A symbolic link counts as what it leads to, unless that is a folder.
       if (S_ISLNK(st.st_mode) && (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))) {
         if (!S_ISDIR(st.st_mode) && !endsWithXmp(path)) ++out_->skipped;  // a dangling link
@@ -87,7 +109,7 @@ class Scanner {
 
   void visitFile(const std::string& path, const struct stat& st) {
     if (!S_ISREG(st.st_mode)) {
-      ++out_->skipped;
+      if (!endsWithXmp(path)) ++out_->skipped;  // a FIFO named like a sidecar is no photo either
       return;
     }
     if (!seen_.insert(path).second) return;
@@ -121,6 +143,7 @@ class Scanner {
 
   bool recursive_;
   ScanResult* out_;
+  std::time_t started_;
   std::set<std::string> seen_;
 };
 
@@ -131,6 +154,13 @@ ScanResult scanPaths(const std::vector<std::string>& paths, bool recursive) {
   Scanner scanner(recursive, &result);
   for (const std::string& path : paths) scanner.visitArgument(path);
   return result;
+}
+
+void removeStaleTemporaries(const ScanResult& scan) {
+  for (const std::string& path : scan.staleTemporaries) {
+    // Gone already (another run removed it) or not ours to remove: nothing to report.
+    (void)::unlink(path.c_str());
+  }
 }
 
 }  // namespace velto

@@ -16,6 +16,7 @@
 #include "folder/photo_scan.h"
 #include "folder/progress.h"
 #include "folder/series_keywords.h"
+#include "folder/terminal_text.h"
 #include "io/file_identity.h"
 #include "metadata/capture_time.h"
 #include "metadata/xmp_sidecar.h"
@@ -24,8 +25,9 @@
 namespace velto {
 namespace {
 
+// Every line for standard error goes through here: names in it are shown escaped.
 void printLine(std::FILE* stream, const std::string& line) {
-  std::fprintf(stream, "%s\n", line.c_str());
+  std::fprintf(stream, "%s\n", escapedForTerminal(line).c_str());
   std::fflush(stream);
 }
 
@@ -61,6 +63,7 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
   ScanResult scan = scanPaths(options.paths, options.recursive);
   for (const std::string& line : scan.errors) report(line);
   summary.skipped = scan.skipped;
+  if (options.writeSidecars && !options.dryRun) removeStaleTemporaries(scan);
 
   // Capture times from the photos' metadata, then the order and the time groups they give.
   std::vector<FolderPhoto> photos;
@@ -114,8 +117,8 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
   const std::vector<int64_t>& groups = grouped.grouping.groups;
 
   // The listing.
-  const std::string listing =
-      options.json ? jsonListing(photos, groups) : csvListing(photos, groups);
+  const std::string listing = options.json ? jsonListing(photos, groups)
+                                           : csvListing(photos, groups, streams.outIsTerminal);
   if (std::fwrite(listing.data(), 1, listing.size(), streams.out) != listing.size() ||
       std::fflush(streams.out) != 0) {
     report(folder_messages::couldNotWriteListing(std::strerror(errno)));

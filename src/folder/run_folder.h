@@ -15,6 +15,7 @@ struct FolderStreams {
   std::FILE* out = stdout;    // the listing
   std::FILE* err = stderr;    // per-file failures, dry-run changes, the summary
   bool errIsTerminal = false;  // progress is drawn only then
+  bool outIsTerminal = false;  // the CSV listing shows names escaped then
 };
 
 // The whole program for `args` (its own name first). Failures of single folders, files and

@@ -53,6 +53,13 @@ std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
   if (format == ImageFormat::kRaw) return decodeCameraRaw(bytes, minShortSide);
   const std::optional<ImageSize> declared = readDeclaredSize(bytes, format);
   if (!declared || !acceptableSize(*declared)) return std::nullopt;
+  // Their libraries hold the whole picture; a GIF's screen and a WebP's canvas are drawn
+  // reduced, and a WebP is scaled while it is decoded.
+  const bool wholePicture =
+      format == ImageFormat::kPng || format == ImageFormat::kTiff || format == ImageFormat::kBmp;
+  if (wholePicture && !paidForByBytes(*declared, static_cast<int64_t>(bytes.size()))) {
+    return std::nullopt;
+  }
   *large = largeImageLock(*declared);
   switch (format) {
     case ImageFormat::kJpeg:
@@ -66,7 +73,7 @@ std::optional<RawImage> decodeRaw(std::string_view bytes, int64_t minShortSide,
     case ImageFormat::kBmp:
       return decodeBmp(bytes);
     case ImageFormat::kGif:
-      return decodeGif(bytes);
+      return decodeGif(bytes, minShortSide);
     default:
       return std::nullopt;
   }

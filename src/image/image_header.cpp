@@ -268,6 +268,12 @@ bool acceptableSize(ImageSize size) {
          size.height <= kMaxImagePixels && size.width * size.height <= kMaxImagePixels;
 }
 
+bool paidForByBytes(ImageSize size, int64_t fileBytes) {
+  if (!acceptableSize(size)) return false;
+  const int64_t pixels = size.width * size.height;
+  return pixels <= kFreePixels || pixels / kPixelsPerByte <= fileBytes;
+}
+
 std::unique_lock<std::mutex> largeImageLock(ImageSize size) {
   static std::mutex large;
   if (!acceptableSize(size) || size.width * size.height <= kLargeImagePixels) return {};

@@ -39,6 +39,15 @@ bool tiffWithinFile(std::string_view bytes);
 // kMaxImagePixels pixels in all.
 bool acceptableSize(ImageSize size);
 
+// Whether a file of `fileBytes` pays for decoding `size` pixels: up to kFreePixels always,
+// beyond that at least one byte per kPixelsPerByte pixels. For formats whose libraries must
+// hold the whole picture (PNG, TIFF, BMP, JPEG XL, a GIF frame): a flat 16384 x 16384 picture
+// compresses to a few kilobytes but would cost gigabytes and seconds to decode, while camera
+// photos take well over a bit per pixel.
+bool paidForByBytes(ImageSize size, int64_t fileBytes);
+inline constexpr int64_t kFreePixels = int64_t{1} << 24;
+inline constexpr int64_t kPixelsPerByte = 8;
+
 // Images of more pixels than this are decoded one at a time, however many photos are in
 // flight: one at the pixel limit may need about 3 GiB, a camera's photo a few hundred MB.
 inline constexpr int64_t kLargeImagePixels = int64_t{64} << 20;

@@ -1,9 +1,5 @@
 #include "metadata/bmff_nesting.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -14,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "io/file_descriptor.h"
 #include "metadata/embedded_xmp.h"
 #include "metadata/xmp_limits.h"
 
@@ -98,11 +93,8 @@ std::vector<std::pair<int64_t, int64_t>> itemExtents(const std::string& iloc,
 
 }  // namespace
 
-bool bmffNestingAcceptable(const std::string& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  struct stat st {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const int64_t fileSize = st.st_size;
+bool bmffNestingAcceptable(std::string_view photo) {
+  const auto fileSize = static_cast<int64_t>(photo.size());
   const int64_t maxHeld = 2 * fileSize + kHeldAllowance;
 
   struct Level {
@@ -119,10 +111,8 @@ bool bmffNestingAcceptable(const std::string& path) {
   std::vector<std::string> locations;
   std::vector<std::pair<int64_t, int64_t>> xmp, exif;
   const auto payload = [&](int64_t at, int64_t n) {
-    std::string out(static_cast<size_t>(std::max<int64_t>(0, std::min(n, fileSize - at))), '\0');
-    const ssize_t got = ::pread(fd.get(), out.data(), out.size(), at);
-    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return out;
+    if (at < 0 || at >= fileSize || n <= 0) return std::string();
+    return std::string(photo.substr(static_cast<size_t>(at), static_cast<size_t>(n)));
   };
   while (!pending.empty()) {
     const Level level = pending.back();
@@ -132,7 +122,7 @@ bool bmffNestingAcceptable(const std::string& path) {
       // Size, type, the 64-bit size when the size is 1, and the payload's first byte.
       unsigned char header[17] = {};
       const int64_t want = std::min<int64_t>(sizeof header, level.end - at);
-      if (::pread(fd.get(), header, static_cast<size_t>(want), at) != want) return false;
+      std::memcpy(header, photo.data() + at, static_cast<size_t>(want));
       if (++boxes > kMaxBoxes) return false;
       uint64_t size = bigEndian(header, 4);
       int64_t headerSize = 8;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/read_file.h"
 #include "metadata/bmff_nesting.h"
 #include "metadata/embedded_xmp.h"
 #include "metadata/exiv2_setup.h"
@@ -166,10 +167,11 @@ struct HandleFree {
 // The Exif block of a HEIF file's primary image through libheif. Exiv2 0.27.6 misses it in
 // files whose item locations are of version 1, as libheif writes them for grid images; only
 // the boxes are read, nothing is decoded.
-std::optional<CaptureTime> heifExifCaptureTime(const std::string& path) {
+std::optional<CaptureTime> heifExifCaptureTime(std::string_view photo) {
   const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-  if (!context || heif_context_read_from_file(context.get(), path.c_str(), nullptr).code !=
-                      heif_error_Ok) {
+  if (!context ||
+      heif_context_read_from_memory_without_copy(context.get(), photo.data(), photo.size(), nullptr)
+              .code != heif_error_Ok) {
     return std::nullopt;
   }
   heif_image_handle* raw = nullptr;
@@ -240,20 +242,29 @@ std::optional<CaptureTime> parseXmpCaptureTime(const std::string& text) {
   return t;
 }
 
-bool exiv2MayRead(const std::string& path, int exiv2Type) {
+bool exiv2MayRead(std::string_view photo, int exiv2Type) {
   if (!readableType(exiv2Type)) return false;
-  if (exiv2Type == Exiv2::ImageType::bmff && !bmffNestingAcceptable(path)) return false;
-  return embeddedXmpWithinLimits(path);
+  if (exiv2Type == Exiv2::ImageType::bmff && !bmffNestingAcceptable(photo)) return false;
+  return embeddedXmpWithinLimits(photo);
 }
 
 std::optional<CaptureTime> readCaptureTime(const std::string& path) {
+  // Read once, whole, into memory of our own: Exiv2 would map the file, and a file that
+  // shrinks while it is parsed would then end the process with SIGBUS.
+  std::string photo;
+  std::string err;
+  if (!readRegularFile(path, kMaxPhotoFileBytes, &photo, &err)) return std::nullopt;
+  return captureTimeOfBytes(photo);
+}
+
+std::optional<CaptureTime> captureTimeOfBytes(std::string_view photo) {
   prepareExiv2();
   try {
-    // A FileIo of our own: ImageFactory::open(path) would take "http://..." for a URL. FileIo
-    // opens the file with mode "rb" and never writes unless asked to.
-    Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
+    // MemIo over our bytes: Exiv2 reads them in place and never writes unless asked to.
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(reinterpret_cast<const Exiv2::byte*>(photo.data()),
+                                                static_cast<long>(photo.size())));
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
-    if (image.get() == nullptr || !exiv2MayRead(path, image->imageType())) return std::nullopt;
+    if (image.get() == nullptr || !exiv2MayRead(photo, image->imageType())) return std::nullopt;
     const bool isoMedia = image->imageType() == Exiv2::ImageType::bmff;
     image->readMetadata();
     std::optional<CaptureTime> t = fromExif(image->exifData());
@@ -261,7 +272,7 @@ std::optional<CaptureTime> readCaptureTime(const std::string& path) {
     const Exiv2::XmpData& xmp = image->xmpData();
     const auto it = xmp.findKey(Exiv2::XmpKey("Xmp.exif.DateTimeOriginal"));
     if (it != xmp.end()) t = parseXmpCaptureTime(it->toString());
-    if (!t && isoMedia) t = heifExifCaptureTime(path);
+    if (!t && isoMedia) t = heifExifCaptureTime(photo);
     return t;
   } catch (const std::exception&) {
     // Unreadable or malformed metadata: the photo is simply undated.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velto {
 
@@ -23,13 +24,20 @@ struct CaptureTime {
 // The capture time of the photo file at `path`: Exif DateTimeOriginal with SubSecTimeOriginal
 // and OffsetTimeOriginal, else XMP exif:DateTimeOriginal. Nothing when the file holds neither,
 // holds a blank or impossible date, or cannot be read. The file is only ever opened for
-// reading. Never throws or prints.
+// reading, and read whole into memory before anything parses it (at most kMaxPhotoFileBytes,
+// the decoders' limit), so a file that changes meanwhile gives a time or none, never a crash.
+// Never throws or prints.
 std::optional<CaptureTime> readCaptureTime(const std::string& path);
+inline constexpr int64_t kMaxPhotoFileBytes = int64_t{512} << 20;
 
-// Whether readCaptureTime lets Exiv2 read the file at `path`, which Exiv2 takes for an image
-// of type `exiv2Type` (an Exiv2::ImageType): only the formats of the photos the programs read,
-// and none on which Exiv2 would spend minutes or gigabytes (bmff_nesting.h, embedded_xmp.h).
-bool exiv2MayRead(const std::string& path, int exiv2Type);
+// The same, of a photo's bytes.
+std::optional<CaptureTime> captureTimeOfBytes(std::string_view photo);
+
+// Whether readCaptureTime lets Exiv2 read the photo `photo` (its bytes), which Exiv2 takes for
+// an image of type `exiv2Type` (an Exiv2::ImageType): only the formats of the photos the
+// programs read, and none on which Exiv2 would spend minutes or gigabytes (bmff_nesting.h,
+// embedded_xmp.h).
+bool exiv2MayRead(std::string_view photo, int exiv2Type);
 
 // The parts of the metadata readCaptureTime looks at, parsed: Exif's "YYYY:MM:DD HH:MM:SS",
 // its sub-second digits and "+HH:MM" offset (empty strings when absent). Nothing when the

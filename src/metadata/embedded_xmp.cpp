@@ -1,8 +1,5 @@
 #include "metadata/embedded_xmp.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,33 +15,20 @@ namespace {
 constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 constexpr char kRawProfileKeyword[] = "Raw profile type xmp";  // ImageMagick's, in hex
 
+// The photo's bytes, read whole once by the caller.
 class File {
  public:
-  explicit File(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
-    struct stat st {};
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
-  }
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool ok() const { return size_ >= 0; }
-  int64_t size() const { return size_; }
+  explicit File(std::string_view bytes) : bytes_(bytes) {}
+  int64_t size() const { return static_cast<int64_t>(bytes_.size()); }
 
   // `n` bytes at `at`, fewer at the end of the file.
   std::string read(int64_t at, int64_t n) const {
-    if (at < 0 || at >= size_ || n <= 0) return {};
-    std::string out(static_cast<size_t>(std::min(n, size_ - at)), '\0');
-    const ssize_t got = ::pread(fd_, out.data(), out.size(), at);
-    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return out;
+    if (at < 0 || at >= size() || n <= 0) return {};
+    return std::string(bytes_.substr(static_cast<size_t>(at), static_cast<size_t>(n)));
   }
 
  private:
-  int fd_;
-  int64_t size_ = -1;
+  std::string_view bytes_;
 };
 
 // Bytes already read (an Exif block), read as File reads a file.
@@ -225,9 +209,8 @@ bool exifXmpWithinLimits(std::string_view exif) {
   return tiffBytesWithinLimits(exif);
 }
 
-bool embeddedXmpWithinLimits(const std::string& path) {
-  const File f(path);
-  if (!f.ok()) return false;
+bool embeddedXmpWithinLimits(std::string_view photo) {
+  const File f(photo);
   const std::string head = f.read(0, 16);
   if (head.rfind("\x89PNG\r\n\x1A\n", 0) == 0) return pngWithinLimits(f);
   if (head.rfind("RIFF", 0) == 0 && head.size() >= 12 && head.substr(8, 4) == "WEBP") {

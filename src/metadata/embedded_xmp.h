@@ -10,13 +10,12 @@
 
 namespace velto {
 
-// Whether every XMP packet Exiv2 would parse in the photo at `path` is within
+// Whether every XMP packet Exiv2 would parse in the photo `photo` (its bytes) is within
 // xmpWithinLimits: PNG's text chunks keyed "XML:com.adobe.xmp" or holding a raw XMP profile
 // (compressed ones inflated as far as Exiv2 inflates them), WebP's "XMP " chunk, the XMP tag
 // of a TIFF's first directory, and that tag in the Exif blocks of PNG (eXIf, raw profiles) and
-// WebP and in the two TIFF structures of a RAF. True for other files; false when the file
-// cannot be read.
-bool embeddedXmpWithinLimits(const std::string& path);
+// WebP and in the two TIFF structures of a RAF. True for other files.
+bool embeddedXmpWithinLimits(std::string_view photo);
 
 // Whether the XMP tag in the first directory of the Exif block `exif` (a TIFF structure, after
 // JPEG's "Exif\0\0" if present) is within xmpWithinLimits; Exiv2 parses it with every Exif

@@ -1,13 +1,16 @@
 #include "metadata/xmp_sidecar.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <exiv2/exiv2.hpp>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "io/atomic_write.h"
@@ -83,6 +86,38 @@ std::string withoutPadding(const std::string& packet) {
   return packet.substr(0, end) + "\n" + packet.substr(trailer);
 }
 
+// Whether `bytes` hold an XMP packet: the RDF namespace declared and an element of it named RDF
+// (rdf:RDF, inside x:xmpmeta or on its own). Exiv2's toolkit reads any well-formed XML without
+// them as an empty packet, and writing that back would destroy a file that is not ours: notes,
+// a web page, another program's data under the same name.
+bool holdsXmpPacket(std::string_view bytes) {
+  if (bytes.find("http://www.w3.org/1999/02/22-rdf-syntax-ns#") == std::string_view::npos) {
+    return false;
+  }
+  for (size_t at = bytes.find("RDF"); at != std::string_view::npos;
+       at = bytes.find("RDF", at + 1)) {
+    if (at > 0 && (bytes[at - 1] == ':' || bytes[at - 1] == '<')) return true;
+  }
+  return false;
+}
+
+// Whether the sidecar at `path` may be replaced: the user running the program could write it
+// in place, and someone may at all (a file without any write permission bit was made read-only
+// on purpose, so root leaves it too). Renaming over it needs only the folder's permission,
+// which would make the file's own mode meaningless.
+bool mayReplace(const std::string& path, std::string* err) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    *err = std::strerror(errno);
+    return false;
+  }
+  if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    *err = "it is write-protected";
+    return false;
+  }
+  return true;
+}
+
 bool contains(const Strings& list, const std::string& value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
@@ -102,7 +137,8 @@ bool mergeSeriesKeyword(const std::optional<std::string>& existing,
       *err = "more properties side by side, or namespaces, than Exiv2 reads in reasonable time";
       return false;
     }
-    if (existing && !existing->empty() && Exiv2::XmpParser::decode(xmp, *existing) != 0) {
+    if (existing && !existing->empty() &&
+        (!holdsXmpPacket(*existing) || Exiv2::XmpParser::decode(xmp, *existing) != 0)) {
       *err = "not an XMP packet Exiv2 can read";
       return false;
     }
@@ -159,7 +195,8 @@ SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional
   // the link stays and its target is not left behind with the old keywords.
   std::string target = sidecarPath;
   struct stat st {};
-  if (::lstat(sidecarPath.c_str(), &st) == 0) {
+  const bool exists = ::lstat(sidecarPath.c_str(), &st) == 0;
+  if (exists) {
     std::string bytes;
     if (!readRegularFile(sidecarPath, kMaxSidecarBytes, &bytes, err)) {
       return SidecarOutcome::kFailed;
@@ -173,7 +210,8 @@ SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional
       }
       target = real.get();
     }
-    existing = std::move(bytes);
+    // An empty file (as `touch` leaves it) holds nothing to keep: it counts as no sidecar.
+    if (!bytes.empty()) existing = std::move(bytes);
   } else if (errno != ENOENT) {
     *err = std::strerror(errno);
     return SidecarOutcome::kFailed;
@@ -183,6 +221,7 @@ SidecarOutcome updateSidecar(const std::string& sidecarPath, const std::optional
   SidecarMerge merge;
   if (!mergeSeriesKeyword(existing, leaf, &merge, err)) return SidecarOutcome::kFailed;
   if (!merge.changed) return SidecarOutcome::kUnchanged;
+  if (exists && !mayReplace(target, err)) return SidecarOutcome::kFailed;
   if (!dryRun && !writeFileAtomically(target, merge.bytes, err)) {
     return SidecarOutcome::kFailed;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/image_header.h"
+#include "image/reduced_canvas.h"
 #include "io/byte_reader.h"
 
 namespace velto {
@@ -73,7 +74,7 @@ int transparentIndex(const GifByteType* ext) {
 
 }  // namespace
 
-std::optional<RawImage> decodeGif(std::string_view bytes) {
+std::optional<RawImage> decodeGif(std::string_view bytes, int64_t minShortSide) {
   MemoryInput in{bytes};
   int error = 0;
   const std::unique_ptr<GifFileType, GifClose> gif(DGifOpen(&in, readMemory, &error));
@@ -96,15 +97,21 @@ std::optional<RawImage> decodeGif(std::string_view bytes) {
 
   const GifImageDesc& frame = gif->Image;
   const ColorMapObject* colours = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
-  if (colours == nullptr || !acceptableSize({frame.Width, frame.Height})) return std::nullopt;
+  if (colours == nullptr || !acceptableSize({frame.Width, frame.Height}) ||
+      !paidForByBytes({frame.Width, frame.Height}, static_cast<int64_t>(bytes.size()))) {
+    return std::nullopt;
+  }
+  // A frame that leaves part of the screen uncovered is drawn straight onto it at the scale
+  // the caller needs, so a large screen around a small frame costs only the small canvas. One
+  // that covers it (as in every photo) has paid for its pixels and is kept at full size, to be
+  // shrunk afterwards like any picture.
   const int64_t screenW = gif->SWidth, screenH = gif->SHeight;
   const bool covers =
       frame.Left == 0 && frame.Top == 0 && frame.Width >= screenW && frame.Height >= screenH;
-  const bool alpha = transparent >= 0 || !covers;
-  RawImage out;
-  out.pixels = cv::Mat::zeros(static_cast<int>(screenH), static_cast<int>(screenW),
-                              alpha ? CV_8UC4 : CV_8UC3);
+  ReducedCanvas canvas({screenW, screenH},
+                       covers ? 1 : reductionFactor({screenW, screenH}, minShortSide));
   std::vector<GifPixelType> line(static_cast<size_t>(frame.Width));
+  std::vector<uint8_t> rgba(static_cast<size_t>(frame.Width) * 4);
   // Interlaced rows arrive in four passes: every 8th from 0, every 8th from 4, every 4th from
   // 2, every 2nd from 1.
   static constexpr std::array<std::array<int, 2>, 4> kPasses = {{{0, 8}, {4, 8}, {2, 4}, {1, 2}}};
@@ -114,27 +121,27 @@ std::optional<RawImage> decodeGif(std::string_view bytes) {
     const int step = frame.Interlace ? kPasses[p][1] : 1;
     for (int64_t row = first; row < frame.Height; row += step) {
       if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) return std::nullopt;
-      const int64_t y = frame.Top + row;
-      if (y >= screenH) continue;
-      uint8_t* dst = out.pixels.ptr<uint8_t>(static_cast<int>(y));
-      const int64_t channels = out.pixels.channels();
-      for (int64_t x = 0; x < frame.Width && frame.Left + x < screenW; ++x) {
+      for (int64_t x = 0; x < frame.Width; ++x) {
         const int index = line[x];
-        if (index == transparent || index >= colours->ColorCount) continue;
+        uint8_t* px = rgba.data() + x * 4;
+        if (index == transparent || index >= colours->ColorCount) {
+          px[0] = px[1] = px[2] = px[3] = 0;
+          continue;
+        }
         const GifColorType& c = colours->Colors[index];
-        uint8_t* px = dst + (frame.Left + x) * channels;
         px[0] = c.Red;
         px[1] = c.Green;
         px[2] = c.Blue;
-        if (alpha) px[3] = 255;
+        px[3] = 255;
       }
+      canvas.addRow(frame.Left, frame.Top + row, rgba.data(), frame.Width);
     }
   }
   // giflib has read the first frame's data up to its end; the rest is walked here.
   if (!restIsIntact(ByteReader(bytes, /*littleEndian=*/true), static_cast<int64_t>(in.at))) {
     return std::nullopt;
   }
-  return out;
+  return canvas.finish();
 }
 
 }  // namespace velto

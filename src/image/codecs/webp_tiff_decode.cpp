@@ -14,6 +14,7 @@
 
 #include "image/exif_orientation.h"
 #include "image/image_header.h"
+#include "image/reduced_canvas.h"
 
 namespace velto {
 
@@ -149,33 +150,57 @@ std::optional<RawImage> decodeFloatTiff(TIFF* tif, uint32_t width, uint32_t heig
   return out;
 }
 
-struct AnimDecoderDelete {
-  void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
+struct DemuxDelete {
+  void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
 };
 
-// The first frame of an animation as libwebp composes it on the canvas (whose size the caller
-// has checked from the VP8X chunk: the decoder allocates the canvas before anything else).
-std::optional<RawImage> decodeFirstFrame(std::string_view bytes) {
-  WebPAnimDecoderOptions options;
-  if (!WebPAnimDecoderOptionsInit(&options)) return std::nullopt;
-  options.color_mode = MODE_RGBA;
-  options.use_threads = 0;
-  const WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
-  const std::unique_ptr<WebPAnimDecoder, AnimDecoderDelete> decoder(
-      WebPAnimDecoderNew(&data, &options));
-  WebPAnimInfo info;
-  if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.frame_count < 1 ||
-      !acceptableSize({info.canvas_width, info.canvas_height})) {
-    return std::nullopt;
+// Decodes a whole VP8/VP8L bitstream, scaled to width x height, as RGBA into `out`.
+bool decodeScaledRgba(const uint8_t* data, size_t size, int width, int height, cv::Mat* out) {
+  WebPDecoderConfig config;
+  if (!WebPInitDecoderConfig(&config) ||
+      WebPGetFeatures(data, size, &config.input) != VP8_STATUS_OK) {
+    return false;
   }
-  uint8_t* canvas = nullptr;
-  int timestamp = 0;
-  if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return std::nullopt;
-  RawImage out;
-  // The canvas belongs to the decoder: copied out before it goes.
-  cv::Mat(static_cast<int>(info.canvas_height), static_cast<int>(info.canvas_width), CV_8UC4,
-          canvas)
-      .copyTo(out.pixels);
+  if (width != config.input.width || height != config.input.height) {
+    config.options.use_scaling = 1;
+    config.options.scaled_width = width;
+    config.options.scaled_height = height;
+  }
+  out->create(height, width, CV_8UC4);
+  config.output.colorspace = MODE_RGBA;
+  config.output.is_external_memory = 1;
+  config.output.u.RGBA.rgba = out->data;
+  config.output.u.RGBA.stride = static_cast<int>(out->step[0]);
+  config.output.u.RGBA.size = out->total() * out->elemSize();
+  const VP8StatusCode status = WebPDecode(data, size, &config);
+  WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of ours
+  return status == VP8_STATUS_OK;
+}
+
+// The first frame of an animation on its canvas, which starts transparent (as libwebp's own
+// animation decoder has it, ignoring the background colour): the frame alone is decoded, scaled
+// by the factor the canvas is reduced by, and drawn onto a reduced canvas. libwebp's animation
+// decoder would allocate the canvas at full size, whatever the frame.
+std::optional<RawImage> decodeFirstFrame(std::string_view bytes, int64_t minShortSide) {
+  const WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+  const std::unique_ptr<WebPDemuxer, DemuxDelete> demux(WebPDemux(&data));
+  if (!demux) return std::nullopt;
+  const ImageSize size{WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH),
+                       WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT)};
+  WebPIterator frame;
+  if (!acceptableSize(size) || !WebPDemuxGetFrame(demux.get(), 1, &frame)) return std::nullopt;
+  ReducedCanvas canvas(size, reductionFactor(size, minShortSide));
+  const int64_t f = canvas.factor();
+  const int width = static_cast<int>(std::max<int64_t>(frame.width / f, 1));
+  const int height = static_cast<int>(std::max<int64_t>(frame.height / f, 1));
+  cv::Mat pixels;
+  const bool decoded =
+      decodeScaledRgba(frame.fragment.bytes, frame.fragment.size, width, height, &pixels);
+  const int64_t x = frame.x_offset / f, y = frame.y_offset / f;
+  WebPDemuxReleaseIterator(&frame);
+  if (!decoded) return std::nullopt;
+  canvas.addReduced(x, y, pixels.data, width, height);
+  RawImage out = canvas.finish();
   out.orientation = orientationInWebp(bytes);
   return out;
 }
@@ -190,7 +215,7 @@ std::optional<RawImage> decodeWebp(std::string_view bytes, int64_t minShortSide)
       !acceptableSize({config.input.width, config.input.height})) {
     return std::nullopt;
   }
-  if (config.input.has_animation) return decodeFirstFrame(bytes);
+  if (config.input.has_animation) return decodeFirstFrame(bytes, minShortSide);
   // libwebp scales while it decodes, so no full-size picture is ever stored: by the same whole
   // factor that reduceToShortSide would apply afterwards.
   int width = config.input.width, height = config.input.height;

@@ -12,9 +12,9 @@ namespace velto {
 
 // The still WebP as 8-bit RGB, or RGBA when it has alpha, with the orientation of its EXIF
 // chunk; scaled down while decoding by the largest whole factor that keeps the short side at
-// least minShortSide. Of an animated WebP, the first frame on its canvas as RGBA, at full
-// size (libwebp's demuxer decodes frames only so). Nothing when libwebp fails, including on
-// cut-off files.
+// least minShortSide. Of an animated WebP, the first frame on its transparent canvas as RGBA,
+// canvas and frame reduced by that same factor (ReducedCanvas), so a huge canvas around a small
+// frame costs no more than the frame. Nothing when libwebp fails, including on cut-off files.
 std::optional<RawImage> decodeWebp(std::string_view bytes, int64_t minShortSide);
 
 // The first page of a TIFF at full size through libtiff's RGBA reader (any photometric,
