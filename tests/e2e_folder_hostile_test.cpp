@@ -56,7 +56,7 @@ TEST(FolderSidecarsE2E, SidecarsWithoutAnXmpPacketAreReportedAndLeftAlone) {
     const ProgramResult r = runProgram(kFolder, {"--write-sidecars", dir.path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, refused));
-    EXPECT_TRUE(contains(r.err, "1 sidecar written, 1 failure\n"));
+    EXPECT_TRUE(contains(r.err, "1 sidecar written, 2 prints from the cache, 1 failure\n"));
     EXPECT_EQ(readFile(dir.file("a.jpg.xmp")), foreign);
     EXPECT_TRUE(contains(readFile(dir.file("b.jpg.xmp")), "Series|2026-12-07 14-03 (2 photos)"));
   }
@@ -199,9 +199,10 @@ TEST(FolderNamesE2E, ControlCharactersInNamesNeverReachTheTerminal) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, kProgram + "could not write sidecar " + dir.file(shown) +
                        ".xmp: not an XMP packet Exiv2 can read\n" + kProgram +
-                       "1 photo (0 undated), 0 skipped, 0 series, 0 sidecars written, 1 failure\n");
-  EXPECT_EQ(r.out,
-            "path,captureTime,timeGroup,group\n" + dir.file(name) + ",2026-12-07T14:03:00,1,1\n");
+                       "1 photo (0 by file time), 0 skipped, 0 series, 0 sidecars written, "
+                       "1 failure\n");
+  EXPECT_EQ(r.out, "path,captureTime,timeSource,timeGroup,group\n" + dir.file(name) +
+                       ",2026-12-07T14:03:00,exif,1,1\n");
   EXPECT_TRUE(contains(runProgram(kFolder, {"--json", dir.path()}).out,
                        "\\u001b]0;owned\\u0007\\u001b[2J\\udc9b.jpg"));
 
@@ -209,7 +210,7 @@ TEST(FolderNamesE2E, ControlCharactersInNamesNeverReachTheTerminal) {
   const ProgramResult tty = runProgram(
       "/usr/bin/script", {"-qec", kFolder + " " + dir.path() + " 2>/dev/null", "/dev/null"});
   EXPECT_EQ(tty.status, 0) << tty.err;
-  EXPECT_TRUE(contains(tty.out, dir.file(shown) + ",2026-12-07T14:03:00,1,1"));
+  EXPECT_TRUE(contains(tty.out, dir.file(shown) + ",2026-12-07T14:03:00,exif,1,1"));
   EXPECT_FALSE(contains(tty.out, "\x1b"));
 }
 
@@ -229,10 +230,10 @@ TEST(FolderSidecarsE2E, LeftoversOfKilledRunsGoAndSidecarLookalikesAreNotCounted
   ASSERT_EQ(::utimes(notOurs.c_str(), old), 0);
 
   const ProgramResult dry = runProgram(kFolder, {"--write-sidecars", "--dry-run", dir.path()});
-  EXPECT_TRUE(contains(dry.err, "(0 undated), 2 skipped,"));  // the fresh one and not ours
+  EXPECT_TRUE(contains(dry.err, "(0 by file time), 2 skipped,"));  // the fresh one, not ours
   EXPECT_TRUE(exists(stale));  // a dry run writes nothing, removes nothing
   const ProgramResult r = runProgram(kFolder, {"--write-sidecars", dir.path()});
-  EXPECT_TRUE(contains(r.err, "(0 undated), 2 skipped,"));
+  EXPECT_TRUE(contains(r.err, "(0 by file time), 2 skipped,"));
   EXPECT_FALSE(exists(stale));
   EXPECT_TRUE(exists(fresh));
   EXPECT_TRUE(exists(notOurs));

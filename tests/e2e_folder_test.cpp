@@ -22,7 +22,7 @@ const std::string kExiv2 = "/usr/bin/exiv2";
 const std::string kSidecar = VELTO_TEST_DATA "/sidecar/photo-manager.xmp";
 
 struct Row {
-  std::string path, captureTime;
+  std::string path, captureTime, timeSource;
   long long timeGroup = -1, group = -1;
 };
 
@@ -30,10 +30,11 @@ std::vector<Row> csvRows(const std::string& csv) {
   std::istringstream in(csv);
   std::string line, timeGroup, group;
   std::getline(in, line);
-  EXPECT_EQ(line, "path,captureTime,timeGroup,group");
+  EXPECT_EQ(line, "path,captureTime,timeSource,timeGroup,group");
   std::vector<Row> rows;
   for (Row r; std::getline(in, r.path, ',') && std::getline(in, r.captureTime, ',') &&
-              std::getline(in, timeGroup, ',') && std::getline(in, group);) {
+              std::getline(in, r.timeSource, ',') && std::getline(in, timeGroup, ',') &&
+              std::getline(in, group);) {
     r.timeGroup = std::stoll(timeGroup);
     r.group = std::stoll(group);
     rows.push_back(r);
@@ -101,8 +102,8 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   writeFile(dir.file("notes.jpg"), "not a photo, whatever its name");
   ASSERT_EQ(::mkfifo(dir.file("sub/pipe").c_str(), 0600), 0);
 
-  const ProgramResult r =
-      runProgram(kFolder, {"--recursive", "--report", dir.file("report.html"), dir.path()});
+  const ProgramResult r = runProgram(kFolder, {"--recursive", "--undated", "last", "--report",
+                                               dir.file("report.html"), dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string d = dir.path() + "/";
   std::vector<std::string> seen, paths;  // seen: path, time group, capture time
@@ -137,10 +138,11 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
                        std::to_string(series) + " series, 0 sidecars written\n");
 
   // The JSON listing says the same (its other fields: the test of names that are not UTF-8).
-  const ProgramResult json = runProgram(kFolder, {"--json", "--recursive", dir.path()});
+  const ProgramResult json =
+      runProgram(kFolder, {"--json", "--recursive", "--undated", "last", dir.path()});
   EXPECT_TRUE(contains(json.out, "{\"path\":\"" + d +
                                      "sub/rocket_1.jpg\",\"captureTime\":null,"
-                                     "\"timeGroup\":0,\"group\":0}\n]\n"));
+                                     "\"timeSource\":null,\"timeGroup\":0,\"group\":0}\n]\n"));
 }
 
 TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing) {
@@ -180,7 +182,7 @@ TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing)
   const ProgramResult first = runProgram(kFolder, {"--write-sidecars", dir.path()});
   EXPECT_EQ(first.status, 0);
   EXPECT_EQ(first.err,
-            "velto-fprint-folder: 4 photos (0 undated), 0 skipped, 1 series, "
+            "velto-fprint-folder: 4 photos (0 by file time), 0 skipped, 1 series, "
             "4 sidecars written\n");
   const std::string leaf = "2026-12-07 14-03 (3 photos)";
   EXPECT_EQ(xmpProperties(store.file("cat_1.xmp")), merged(leaf));
@@ -210,7 +212,8 @@ TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing)
   EXPECT_EQ(dry.status, 1);
   EXPECT_TRUE(contains(dry.err, "would update " + cat1 + ": remove the series keyword\n"));
   EXPECT_TRUE(contains(dry.err, "could not write sidecar " + dir.file("cat_2.jpg.xmp") + ": "));
-  EXPECT_TRUE(contains(dry.err, ", 2 sidecars would be written, 1 failure\n"));
+  EXPECT_TRUE(contains(dry.err, ", 2 sidecars would be written, 4 prints from the cache, "
+                                "1 failure\n"));
   for (const auto& [name, bytes] : files) EXPECT_EQ(readFile(dir.file(name)), bytes) << name;
 }
 
@@ -227,10 +230,11 @@ TEST(FolderE2E, NamesThatAreNotUtf8KeepTheirBytes) {
   const std::string d = dir.path() + "/";
   EXPECT_EQ(r.out, "[\n{\"path\":\"" + d +
                        "caf\\udce9.jpg\",\"captureTime\":\"2026-12-07T14:03:00\","
-                       "\"timeGroup\":1,\"group\":1},\n{\"path\":\"" +
+                       "\"timeSource\":\"exif\",\"timeGroup\":1,\"group\":1},\n{\"path\":\"" +
                        d +
                        "b\\udcff\\udcfe.jpg\","
-                       "\"captureTime\":\"2026-12-07T14:03:01\",\"timeGroup\":1,\"group\":1}\n]\n");
+                       "\"captureTime\":\"2026-12-07T14:03:01\",\"timeSource\":\"exif\","
+                       "\"timeGroup\":1,\"group\":1}\n]\n");
   EXPECT_TRUE(exists(dir.file(latin1 + ".xmp")));
   EXPECT_TRUE(exists(dir.file(broken + ".xmp")));
   EXPECT_EQ(csvRows(runProgram(kFolder, {dir.path()}).out)[0].path, dir.file(latin1));
@@ -262,7 +266,7 @@ TEST(FolderE2E, UnreadableFolderAndReadOnlyFolderAreReportedAndTheRunGoesOn) {
         r.err, d + "write sidecar " + dir.file("readonly/") + photo + ".xmp: Permission denied\n"));
   }
   EXPECT_TRUE(contains(r.err,
-                       "4 photos (0 undated), 0 skipped, 2 series, 2 sidecars written, "
+                       "4 photos (0 by file time), 0 skipped, 2 series, 2 sidecars written, "
                        "3 failures\n"));
   EXPECT_EQ(csvRows(r.out).size(), 4u);
   EXPECT_TRUE(exists(dir.file("ok/cat_1.jpg.xmp")));
@@ -318,7 +322,7 @@ TEST(FolderE2E, DeeplyNestedHeifBoxesAreLeftUndatedAtOnce) {
   for (size_t i = 0; i < kDepth; ++i) heif += header(8 * (kDepth - i), "ipco");
   writeFile(dir.file("c.heic"), heif);
 
-  const MeasuredRun r = runMeasured(kFolder, {dir.path()}, 60);
+  const MeasuredRun r = runMeasured(kFolder, {"--undated", "last", dir.path()}, 60);
   ASSERT_FALSE(r.timedOut);
   EXPECT_LT(r.peakRssBytes, int64_t{512} << 20);
   EXPECT_EQ(r.status, 0) << r.err;

@@ -12,7 +12,7 @@ export BUILD_DIR=${BUILD_DIR:-$root/build-fuzz}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velto-fuzz-ci-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-for target in job image metadata; do
+for target in job image metadata cache; do
   "$root/tools/fuzz.sh" "$target" 0
   findings=("$root/fuzz/regressions/$target"/*)
   if [[ -e ${findings[0]} ]]; then

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and libFuzzer (in build-fuzz/) and runs one of them.
 #
-#   tools/fuzz.sh job|image|metadata SECONDS [extra libFuzzer options...]
+#   tools/fuzz.sh job|image|metadata|cache SECONDS [extra libFuzzer options...]
 #
 # SECONDS 0 only builds.
 # The corpus grows in build-fuzz/corpus-TARGET, seeded from fuzz/corpus/TARGET (and, for
 # images and metadata, from the tests' image fixtures; for images also the example photos, for
-# metadata the tests' sidecars).
+# metadata the tests' sidecars; for the prints cache a cache the fuzzer itself writes).
 # Findings land in build-fuzz/findings-TARGET/; keep each as a regression file under
 # fuzz/regressions/TARGET/.
 # BUILD_DIR overrides the build folder, CORPUS_DIR the corpus folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-[[ $# -ge 2 && ($1 == job || $1 == image || $1 == metadata) && $2 =~ ^[0-9]+$ ]] ||
-  { echo "usage: tools/fuzz.sh job|image|metadata SECONDS [libFuzzer options...]" >&2; exit 2; }
+[[ $# -ge 2 && ($1 == job || $1 == image || $1 == metadata || $1 == cache) && $2 =~ ^[0-9]+$ ]] ||
+  { echo "usage: tools/fuzz.sh job|image|metadata|cache SECONDS [libFuzzer options...]" >&2; exit 2; }
 target=$1
 seconds=$2
 shift 2
@@ -59,6 +59,13 @@ case $target in
       done
       touch "$corpus/.seeded"
     fi
+    ;;
+  cache)
+    # A cache of a few entries is about 30 KB; SQLite reads pages of 4 KB.
+    max_len=$((256 << 10))
+    options=()
+    [[ -e $corpus/seed.sqlite3 ]] ||
+      "$build/fuzz/cache_fuzzer" -velto_make_seed="$corpus/seed.sqlite3"
     ;;
 esac
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libopencv-dev libheif-dev libjpeg-dev libpng-dev libtiff-dev libwebp-dev
-  libgif-dev libjxl-dev libraw-dev
+  libgif-dev libjxl-dev libraw-dev libsqlite3-dev libxxhash-dev
   python3-onnx python3-numpy nodejs npm util-linux)
 [[ $# -gt 0 ]] && packages+=("$@")
 

@@ -5,11 +5,16 @@
 #include <cstdio>
 
 #include "app/embed_prints.h"
+#include "cmd/command_edge.h"
 #include "cmd/fail.h"
 #include "embedding/embedding_analysis.h"
 #include "io/quiet_output.h"
 
 int main(int argc, char** argv) {
+  // Its options, one line each; --help and --version come with every table.
+  const velto::CommandLine commandLine{
+      "velto-fprint-embed", {}, "<input.json> <print-folder>", 2, 2};
+  const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   velto::EmbeddingAnalysis analysis;
   // Other threads may be decoding a photo with the streams silenced meanwhile.
   const auto show = [](const velto::StoredPrint& p) {
@@ -19,7 +24,7 @@ int main(int argc, char** argv) {
     });
   };
   std::string err;
-  if (!velto::embedPrints({argv, argv + argc}, analysis, show, &err)) {
+  if (!velto::embedPrints({argv[0], operands[0], operands[1]}, analysis, show, &err)) {
     std::fflush(stdout);
     velto::fail(err);
   }

@@ -1,20 +1,28 @@
-// velto-fprint-replay [--rules series|platform] <input.json> <output.json>: velto-fprint over
-// feature prints recorded in files, one per photo path.
+// velto-fprint-replay [--rules platform|series] <input.json> <output.json>: velto-fprint over
+// feature prints recorded in files, one per photo path; with --rules series, grouped by the
+// series grouping instead of the fixed rules.
 #include "app/run_job.h"
+#include "cmd/command_edge.h"
 #include "cmd/fail.h"
 #include "prints/replay_analysis.h"
 
 int main(int argc, char** argv) {
+  // Its options, one line each; --help and --version come with every table.
+  std::string rules = "platform";
+  const velto::CommandLine commandLine{
+      "velto-fprint-replay",
+      {velto::choiceOption("velto-fprint-replay", "rules", {"platform", "series"},
+                           "platform: velto-fprint's fixed rules (default); series: our own",
+                           &rules)},
+      "<input.json> <output.json>",
+      2,
+      2};
+  const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   std::string err;
   const auto makeAnalysis = [] { return std::make_unique<velto::ReplayAnalysis>(); };
-  std::vector<std::string> args(argv, argv + argc);
-  velto::Rules rules = velto::Rules::kPlatform;
-  if (args.size() > 2 && args[1] == "--rules") {
-    const auto chosen = velto::parseRules(args[2]);
-    if (!chosen) velto::fail("velto-fprint-replay: --rules takes series or platform");
-    rules = *chosen;
-    args.erase(args.begin() + 1, args.begin() + 3);
+  if (!velto::runFprint({argv[0], operands[0], operands[1]}, makeAnalysis, &err,
+                        *velto::parseRules(rules))) {
+    velto::fail(err);
   }
-  if (!velto::runFprint(args, makeAnalysis, &err, rules)) velto::fail(err);
   return 0;
 }

@@ -47,14 +47,27 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string timeSourceName(const std::optional<CaptureTime>& time) {
+  if (!time) return "";
+  switch (time->source) {
+    case TimeSource::kExif:
+      return "exif";
+    case TimeSource::kXmp:
+      return "xmp";
+    case TimeSource::kFile:
+      break;
+  }
+  return "file";
+}
+
 std::string csvListing(const std::vector<FolderPhoto>& photos, const std::vector<int64_t>& groups,
                        bool forTerminal) {
-  std::string out = "path,captureTime,timeGroup,group\n";
+  std::string out = "path,captureTime,timeSource,timeGroup,group\n";
   for (size_t i = 0; i < photos.size(); ++i) {
     const FolderPhoto& p = photos[i];
     out += csvField(forTerminal ? escapedForTerminal(p.path) : p.path) + "," +
-           (p.time ? p.time->text : "") + "," + std::to_string(p.timeGroup) + "," +
-           std::to_string(groups[i]) + "\n";
+           (p.time ? p.time->text : "") + "," + timeSourceName(p.time) + "," +
+           std::to_string(p.timeGroup) + "," + std::to_string(groups[i]) + "\n";
   }
   return out;
 }
@@ -67,6 +80,7 @@ std::string jsonListing(const std::vector<FolderPhoto>& photos,
     out += i == 0 ? "\n" : ",\n";
     out += "{\"path\":" + jsonString(p.path) +
            ",\"captureTime\":" + (p.time ? jsonString(p.time->text) : "null") +
+           ",\"timeSource\":" + (p.time ? jsonString(timeSourceName(p.time)) : "null") +
            ",\"timeGroup\":" + std::to_string(p.timeGroup) +
            ",\"group\":" + std::to_string(groups[i]) + "}";
   }

@@ -11,13 +11,15 @@ void Progress::start(const std::string& stage, int64_t total) {
   stage_ = stage;
   total_ = total;
   done_ = 0;
+  fromCache_ = 0;
   started_ = Clock::now();
   lastDrawn_ = started_;
 }
 
-void Progress::step() {
+void Progress::step(bool fromCache) {
   const std::lock_guard lock(mutex_);
   ++done_;
+  fromCache_ += fromCache ? 1 : 0;
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   if (now - lastDrawn_ < std::chrono::milliseconds(100) && done_ < total_) return;
@@ -28,9 +30,11 @@ void Progress::step() {
   // \r and "erase line": the line is rewritten in place, between the silences of decoders
   // that other threads run.
   withOutputOpen([&] {
-    std::fprintf(stream_, "\r\033[K%s: %lld/%lld photos, %.1f photos/s, %.0f s left",
+    const std::string cached =
+        fromCache_ > 0 ? " (" + std::to_string(fromCache_) + " from the cache)" : "";
+    std::fprintf(stream_, "\r\033[K%s: %lld/%lld photos%s, %.1f photos/s, %.0f s left",
                  stage_.c_str(), static_cast<long long>(done_), static_cast<long long>(total_),
-                 rate, std::ceil(left));
+                 cached.c_str(), rate, std::ceil(left));
     std::fflush(stream_);
   });
   drawn_ = true;
@@ -41,12 +45,6 @@ void Progress::finish() {
   std::fprintf(stream_, "\r\033[K");
   std::fflush(stream_);
   drawn_ = false;
-}
-
-std::optional<FeaturePrint> CountingAnalysis::featurePrint(const std::string& path) {
-  std::optional<FeaturePrint> print = inner_->featurePrint(path);
-  progress_->step();
-  return print;
 }
 
 }  // namespace velto

@@ -5,11 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <string>
 
-#include "prints/image_analysis.h"
 
 namespace velto {
 
@@ -21,9 +19,10 @@ class Progress {
 
   // Starts a stage of `total` photos, named `stage` on the line.
   void start(const std::string& stage, int64_t total);
-  // One more photo of the stage done; the line is redrawn at most ten times a second. Safe to
-  // call from several threads.
-  void step();
+  // One more photo of the stage done (`fromCache`: its print was kept from an earlier run,
+  // counted apart on the line); the line is redrawn at most ten times a second. Safe to call
+  // from several threads.
+  void step(bool fromCache = false);
   // Clears the line, so that the next message starts on a clean one.
   void finish();
 
@@ -36,22 +35,9 @@ class Progress {
   std::string stage_;
   int64_t total_ = 0;
   int64_t done_ = 0;
+  int64_t fromCache_ = 0;
   Clock::time_point started_;
   Clock::time_point lastDrawn_;
-};
-
-// An image analysis that counts every photo it is asked for on `progress`, with as many photos
-// in flight as the analysis it wraps.
-class CountingAnalysis : public ImageAnalysis {
- public:
-  CountingAnalysis(std::unique_ptr<ImageAnalysis> inner, Progress* progress)
-      : inner_(std::move(inner)), progress_(progress) {}
-  std::optional<FeaturePrint> featurePrint(const std::string& path) override;
-  int concurrency() const override { return inner_->concurrency(); }
-
- private:
-  std::unique_ptr<ImageAnalysis> inner_;
-  Progress* progress_;
 };
 
 }  // namespace velto

@@ -1,14 +1,17 @@
 #include "folder/run_folder.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstring>
-#include <cstdlib>
 #include <optional>
 
+#include "cache/cached_analysis.h"
 #include "folder/capture_order.h"
+#include "folder/file_time.h"
+#include "folder/folder_cache.h"
 #include "folder/folder_messages.h"
+#include "folder/folder_options.h"
 #include "folder/listing.h"
 #include "folder/photo_scan.h"
 #include "folder/progress.h"
@@ -22,60 +25,6 @@
 namespace velto {
 namespace {
 
-struct Options {
-  bool recursive = false;
-  double gapSeconds = kDefaultGapSeconds;
-  bool json = false;
-  std::optional<std::string> reportPath;
-  bool writeSidecars = false;
-  bool dryRun = false;
-  std::vector<std::string> paths;
-};
-
-// Parses the command line; false with the message in `*err`.
-bool parseOptions(const std::vector<std::string>& args, Options* o, std::string* err) {
-  bool optionsEnded = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      o->paths.push_back(a);
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--recursive") {
-      o->recursive = true;
-    } else if (a == "--json") {
-      o->json = true;
-    } else if (a == "--write-sidecars") {
-      o->writeSidecars = true;
-    } else if (a == "--dry-run") {
-      o->dryRun = true;
-    } else if ((a == "--gap" || a == "--report") && i + 1 < args.size()) {
-      const std::string& value = args[++i];
-      if (a == "--report") {
-        o->reportPath = value;
-        continue;
-      }
-      char* end = nullptr;
-      const double gap = std::strtod(value.c_str(), &end);
-      // Up to a thousand years: far beyond any photo collection, and safe to split into
-      // whole seconds.
-      if (value.empty() || *end != '\0' || !std::isfinite(gap) || gap < 0 || gap > 3.2e10) {
-        *err = folder_messages::badGap(value);
-        return false;
-      }
-      o->gapSeconds = gap;
-    } else {
-      *err = folder_messages::usage();
-      return false;
-    }
-  }
-  if (o->paths.empty()) {
-    *err = folder_messages::usage();
-    return false;
-  }
-  return true;
-}
-
 // Every line for standard error goes through here: names in it are shown escaped.
 void printLine(std::FILE* stream, const std::string& line) {
   std::fprintf(stream, "%s\n", escapedForTerminal(line).c_str());
@@ -86,13 +35,20 @@ void printLine(std::FILE* stream, const std::string& line) {
 
 int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeAnalysis,
               const FolderStreams& streams) {
-  Options options;
-  std::string err;
-  if (!parseOptions(args, &options, &err)) {
-    printLine(streams.err, err);
+  FolderOptions options;
+  const ParsedCommandLine parsed = parseCommandLine(folderCommandLine(&options), args);
+  if (parsed.action == CommandAction::kHelp || parsed.action == CommandAction::kVersion) {
+    std::fputs(parsed.text.c_str(), streams.out);
+    return std::fflush(streams.out) == 0 ? 0 : 1;
+  }
+  if (parsed.action == CommandAction::kFail) {
+    printLine(streams.err, parsed.text);
     return 1;
   }
+  options.paths = parsed.operands;
+  std::string err;
   folder_messages::Summary summary;
+  summary.byFileTime = options.undated == "file";
   summary.dryRun = options.dryRun;
   Progress progress(streams.err, streams.errIsTerminal);
   const auto report = [&](const std::string& line) {
@@ -115,6 +71,7 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
   for (std::string& path : scan.photos) {
     FolderPhoto p;
     p.time = readCaptureTime(path);
+    if (!p.time && summary.byFileTime) p.time = fileCaptureTime(path);
     p.path = std::move(path);
     photos.push_back(std::move(p));
     progress.step();
@@ -130,13 +87,30 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
     job.photos.push_back(p.path);
     job.timeGroups.push_back(p.timeGroup);
   }
+  // Prints kept by earlier runs are taken from the cache; the others are computed and kept.
+  std::string cacheWarning;
+  const std::unique_ptr<PrintsCache> cache = openFolderCache(options, &cacheWarning);
+  std::atomic<int64_t> fromCache = 0;
   progress.start("prints", static_cast<int64_t>(photos.size()));
   const AnalysisFactory counted = [&] {
-    return std::make_unique<CountingAnalysis>(makeAnalysis(), &progress);
+    return std::make_unique<CachedAnalysis>(makeAnalysis(), cache.get(), [&](bool cached) {
+      fromCache += cached ? 1 : 0;
+      progress.step(cached);
+    });
   };
   GroupedJob grouped;
-  const bool groupedOk = groupLoadedJob(std::move(job), counted, &grouped, &err);
+  const bool groupedOk =
+      groupLoadedJob(std::move(job), counted, &grouped, &err, *parseRules(options.rules));
   progress.finish();
+  if (cache) {
+    cache->finish();
+    if (const std::optional<CacheProblem> problem = cache->problem()) {
+      cacheWarning = folder_messages::cacheProblem(cache->path(), *problem);
+    }
+  }
+  // A warning, not a failure: the prints are right either way.
+  if (!cacheWarning.empty()) printLine(streams.err, cacheWarning);
+  summary.printsFromCache = fromCache;
   if (!groupedOk) {
     report("velto-fprint-folder: " + err);
     return 1;
@@ -191,7 +165,9 @@ int runFolder(const std::vector<std::string>& args, const AnalysisFactory& makeA
   }
 
   summary.photos = static_cast<int64_t>(photos.size());
-  for (const FolderPhoto& p : photos) summary.undated += p.time ? 0 : 1;
+  for (const FolderPhoto& p : photos) {
+    summary.undated += !p.time || p.time->source == TimeSource::kFile ? 1 : 0;
+  }
   for (size_t i = 0; i < leaves.size(); ++i) {
     if (leaves[i] && (i == 0 || leaves[i - 1] != leaves[i])) ++summary.series;
   }

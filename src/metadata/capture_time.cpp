@@ -223,6 +223,7 @@ std::optional<CaptureTime> parseXmpCaptureTime(const std::string& text) {
   const std::optional<int64_t> local = dateTime(s, &at, "-", "T", true);
   if (!local) return std::nullopt;
   CaptureTime t;
+  t.source = TimeSource::kXmp;
   t.localSeconds = *local;
   std::string_view fraction;
   if (at < s.size() && s[at] == '.') {

@@ -9,11 +9,16 @@
 
 namespace velto {
 
+// Where a capture time came from: the Exif of the photo, its XMP, or (when neither holds
+// one) its file's modification time.
+enum class TimeSource { kExif, kXmp, kFile };
+
 struct CaptureTime {
   int64_t localSeconds = 0;  // the wall-clock date and time, as seconds since 1970-01-01 00:00
   int64_t nanoseconds = 0;   // the recorded sub-seconds, 0 to 999999999
   std::optional<int64_t> offsetSeconds;  // east of UTC, when recorded
   std::string text;  // ISO 8601 as recorded: 2026-12-07T14:03:22.120+01:00, the parts present
+  TimeSource source = TimeSource::kExif;
 };
 
 // The capture time of the photo file at `path`: Exif DateTimeOriginal with SubSecTimeOriginal

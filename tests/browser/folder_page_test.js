@@ -41,7 +41,9 @@ before(async () => {
   dated(folder, [1, 2, 3].map((i) => [`coffee_${i}.jpg`, `coffee_${i}.jpg`]), '15:03:00');
   dated(folder, [['astronaut_1.jpg', 'astronaut_1.jpg']], '');
   const report = path.join(scratch, 'report.html');
-  const r = run(path.join(build, 'velto-fprint-folder'), ['--report', report, folder], scratch);
+  // The astronaut stays undated (not dated by its file); no prints cache of the user's.
+  const r = run(path.join(build, 'velto-fprint-folder'),
+                ['--undated', 'last', '--no-cache', '--report', report, folder], scratch);
   assert.match(r.stderr, /^velto-fprint-folder: 34 photos \(1 undated\)/);
   assert.equal(r.stdout.trim().split('\n').length, 1 + 34);  // the listing, under its header
 

@@ -39,6 +39,7 @@ check "Description is set" test -n "$(field Description)"
 for lib in 'libopencv-core[0-9.]+' 'libopencv-imgproc[0-9.]+' \
            'libopencv-imgcodecs[0-9.]+' 'libheif1' 'libjpeg62-turbo' 'libpng16-16' 'libtiff6' \
            'libwebp7' 'libwebpdemux2' 'libgif7' 'libjxl0.7' 'libraw20' 'libexiv2-27' \
+           'libsqlite3-0' 'libxxhash0' \
            'libstdc\+\+6' 'libc6'; do
   check "Depends names $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$depends"
 done
@@ -67,10 +68,15 @@ check "installed velto-fprint-report writes a page" grep -q '<figure class="tile
 check "installed embed and replay give the same groups" \
   test "$(cat "$scratch/replayed.json" 2>/dev/null)" = '{"groups":[1,1,1,2,2,2,3,3,4,4]}'
 
-(cd "$root/examples" && "$bin/velto-fprint-folder" photos >"$scratch/listing.csv" 2>"$scratch/folder.err") || true
+# Its prints cache goes to the scratch folder, not the user's.
+(cd "$root/examples" && XDG_CACHE_HOME="$scratch/cache" "$bin/velto-fprint-folder" photos \
+  >"$scratch/listing.csv" 2>"$scratch/folder.err") || true
 check "installed velto-fprint-folder lists the example photos" \
   test "$(wc -l <"$scratch/listing.csv")" -eq 11
 check "installed velto-fprint-folder sums up" grep -q '^velto-fprint-folder: 10 photos' "$scratch/folder.err"
+check "installed velto-fprint-folder keeps its prints" test -s "$scratch/cache/velto-fprint/prints.sqlite3"
+check "installed velto-fprint-folder answers --version" \
+  grep -q '^velto-fprint-folder [0-9]' <("$bin/velto-fprint-folder" --version)
 
 # Every page renders at 80 columns without warnings and has the sections a reader looks for.
 for page in "$scratch"/root/usr/share/man/man1/*.1; do

@@ -26,8 +26,10 @@ ALLOWED = {
     "report": {"app", "core", "image", "io", "job", "prints"},
     # Photo metadata through Exiv2: capture times, XMP sidecars.
     "metadata": {"io"},
+    # The prints cache: kept prints of the current recipe, behind the image-analysis seam.
+    "cache": {"core", "embedding", "io", "prints"},
     # velto-fprint-folder: a folder of photos through the same steps as a job.
-    "folder": {"app", "core", "image", "io", "job", "metadata", "prints", "report"},
+    "folder": {"app", "cache", "core", "image", "io", "job", "metadata", "prints", "report"},
     "cmd": {"app", "core", "embedding", "folder", "io", "job", "prints", "report"},
 }
 STANDARD_ONLY = {"core"}  # may include nothing but the C++ standard library
