@@ -102,8 +102,9 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   writeFile(dir.file("notes.jpg"), "not a photo, whatever its name");
   ASSERT_EQ(::mkfifo(dir.file("sub/pipe").c_str(), 0600), 0);
 
-  const ProgramResult r = runProgram(kFolder, {"--recursive", "--undated", "last", "--report",
-                                               dir.file("report.html"), dir.path()});
+  const ProgramResult r =
+      runProgram(kFolder, {"--recursive", "--undated", "last", "--rules", "platform", "--report",
+                           dir.file("report.html"), dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string d = dir.path() + "/";
   std::vector<std::string> seen, paths;  // seen: path, time group, capture time
@@ -137,12 +138,52 @@ TEST(FolderE2E, GroupsAsVeltoFprintDoesOnTheEquivalentJob) {
   EXPECT_EQ(r.err, "velto-fprint-folder: 10 photos (1 undated), 2 skipped, " +
                        std::to_string(series) + " series, 0 sidecars written\n");
 
+  // By default the series grouping groups them: as velto-fprint-replay --rules series does over
+  // the prints velto-fprint-embed records for the same job.
+  const ProgramResult bySeries =
+      runProgram(kFolder, {"--recursive", "--undated", "last", dir.path()});
+  ASSERT_EQ(bySeries.status, 0) << bySeries.err;
+  std::vector<long long> seriesGroups;
+  for (const Row& row : csvRows(bySeries.out)) seriesGroups.push_back(row.group);
+  ASSERT_EQ(runProgram(kEmbed, {dir.file("job.json"), dir.file("prints")}).status, 0);
+  ASSERT_EQ(runProgram(kReplay,
+                       {"--rules", "series", dir.file("prints/job.json"), dir.file("series.json")})
+                .status,
+            0);
+  EXPECT_EQ(seriesGroups, resultGroups(readFile(dir.file("series.json"))));
+
   // The JSON listing says the same (its other fields: the test of names that are not UTF-8).
   const ProgramResult json =
       runProgram(kFolder, {"--json", "--recursive", "--undated", "last", dir.path()});
   EXPECT_TRUE(contains(json.out, "{\"path\":\"" + d +
                                      "sub/rocket_1.jpg\",\"captureTime\":null,"
                                      "\"timeSource\":null,\"timeGroup\":0,\"group\":0}\n]\n"));
+}
+
+// Four pairs of one subject each, seconds apart: one time group. The series grouping, the
+// default, parts every pair; the fixed rules' three-photo windows blur two of them together.
+TEST(FolderE2E, SeriesGroupingByDefaultFixedRulesOnRequest) {
+  TempDir dir;
+  const std::vector<std::string> names = {"astronaut_1.jpg", "astronaut_2.jpg", "rocket_1.jpg",
+                                          "rocket_2.jpg",    "coffee_1.jpg",    "coffee_2.jpg",
+                                          "cat_1.jpg",       "cat_2.jpg"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    datedCopy(dir, names[i], "10:00:0" + std::to_string(i));
+  }
+  const auto groupsOf = [&](const std::vector<std::string>& options) {
+    std::vector<std::string> args = options;
+    args.push_back(dir.path());
+    const ProgramResult r = runProgram(kFolder, args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<long long> groups;
+    for (const Row& row : csvRows(r.out)) groups.push_back(row.group);
+    return groups;
+  };
+  EXPECT_EQ(groupsOf({}), (std::vector<long long>{1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(groupsOf({"--rules", "series"}), (std::vector<long long>{1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(groupsOf({"--rules", "platform"}), (std::vector<long long>{1, 1, 2, 2, 2, 2, 3, 3}));
+  EXPECT_EQ(runProgram(kFolder, {"--rules", "fixed", dir.path()}).err,
+            "velto-fprint-folder: --rules takes series or platform, not \"fixed\"\n");
 }
 
 TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing) {
@@ -212,8 +253,9 @@ TEST(FolderE2E, SidecarsAreMergedKeepingForeignPropertiesAndRerunsChangeNothing)
   EXPECT_EQ(dry.status, 1);
   EXPECT_TRUE(contains(dry.err, "would update " + cat1 + ": remove the series keyword\n"));
   EXPECT_TRUE(contains(dry.err, "could not write sidecar " + dir.file("cat_2.jpg.xmp") + ": "));
-  EXPECT_TRUE(contains(dry.err, ", 2 sidecars would be written, 4 prints from the cache, "
-                                "1 failure\n"));
+  EXPECT_TRUE(contains(dry.err,
+                       ", 2 sidecars would be written, 4 prints from the cache, "
+                       "1 failure\n"));
   for (const auto& [name, bytes] : files) EXPECT_EQ(readFile(dir.file(name)), bytes) << name;
 }
 
@@ -315,7 +357,8 @@ TEST(FolderE2E, DeeplyNestedHeifBoxesAreLeftUndatedAtOnce) {
   datedCopy(dir, "cat_2.jpg", "10:00:02");
   const auto header = [](size_t size, const std::string& type) {
     return std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                       static_cast<char>(size >> 8), static_cast<char>(size)} + type;
+                       static_cast<char>(size >> 8), static_cast<char>(size)} +
+           type;
   };
   std::string heif = header(24, "ftyp") + std::string("heic\0\0\0\0mif1heic", 16);
   constexpr size_t kDepth = 100000;

@@ -198,6 +198,32 @@ TEST_F(ReplayE2E, SixPhotoRoad) {
   EXPECT_EQ(groups({a, a, a2, a2, a, a}, {1, 1, 1, 1, 2, 2}), R"({"groups":[1,1,1,1,2,2]})");
 }
 
+// Two-photo scenes side by side: three-photo windows blur them, the series grouping parts them.
+// Without --rules the fixed rules group, as velto-fprint does.
+TEST_F(ReplayE2E, RulesChooseTheGrouping) {
+  std::vector<std::string> photos;
+  for (int scene = 0; scene < 5; ++scene) {
+    std::vector<float> v(6, 0.0f);
+    v[scene] = 1.0f;
+    v[5] = 1.0f;
+    const std::string p = print(v);
+    photos.insert(photos.end(), {p, p});
+  }
+  const std::string job = writeJob(dir.file("job.json"), photos, std::vector<long long>(10, 1));
+  const auto grouped = [&](const std::vector<std::string>& options) {
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {job, out});
+    EXPECT_EQ(runProgram(kReplay, args), kQuiet);
+    return readFile(out);
+  };
+  const std::string fixed = grouped({});
+  EXPECT_EQ(grouped({"--rules", "platform"}), fixed);
+  EXPECT_EQ(grouped({"--rules=series"}), R"({"groups":[1,1,2,2,3,3,4,4,5,5]})");
+  EXPECT_NE(fixed, R"({"groups":[1,1,2,2,3,3,4,4,5,5]})");
+  EXPECT_EQ(runProgram(kReplay, {"--rules", "both", job, out}),
+            failure("velto-fprint-replay: --rules takes platform or series, not \"both\""));
+}
+
 TEST_F(ReplayE2E, ThresholdComesFromTheTimeGroupChanges) {
   // Looks on a circle, a step of 0.505 rad apart: neighbouring looks score 0.50, below the
   // default 0.54. Time group g holds looks g-1, g-1, g, g, so each time group has one inner

@@ -36,10 +36,10 @@ TEST(HtmlText, ExactNumberReadsBackToTheSameFloat) {
 
 TEST(HtmlText, DurationsKeepThreeDigitsInTheirLargestUnit) {
   const std::pair<double, std::string> cases[] = {
-      {0.0, "< 1 \u00b5s"},     {4e-7, "< 1 \u00b5s"},    {9.996e-7, "1.00 \u00b5s"},
-      {1.7e-5, "17.0 \u00b5s"}, {4.56e-3, "4.56 ms"},     {0.1, "100 ms"},
-      {0.9994, "999 ms"},       {0.9996, "1.00 s"},       {9.996, "10.0 s"},
-      {12.34, "12.3 s"},        {99.96, "100 s"},         {4321.0, "4321 s"}};
+      {0.0, "< 1 \u00b5s"},     {4e-7, "< 1 \u00b5s"}, {9.996e-7, "1.00 \u00b5s"},
+      {1.7e-5, "17.0 \u00b5s"}, {4.56e-3, "4.56 ms"},  {0.1, "100 ms"},
+      {0.9994, "999 ms"},       {0.9996, "1.00 s"},    {9.996, "10.0 s"},
+      {12.34, "12.3 s"},        {99.96, "100 s"},      {4321.0, "4321 s"}};
   for (const auto& [seconds, text] : cases) EXPECT_EQ(durationText(seconds), text) << seconds;
 }
 
@@ -56,8 +56,8 @@ TEST(HtmlReport, SummaryShowsOnlyTheStagesThatWereTimed) {
       rows.push_back(cell.attrs.at("data-key") + "=" + cell.attrs.at("data-value"));
     }
   }
-  EXPECT_EQ(rows, (std::vector<std::string>{"printSeconds=1.250000000",
-                                            "groupSeconds=0.000025000"}));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"printSeconds=1.250000000", "groupSeconds=0.000025000"}));
   EXPECT_TRUE(contains(html, ">1.25 s<"));
   EXPECT_TRUE(contains(html, ">25.0 \u00b5s<"));
 
@@ -144,6 +144,39 @@ TEST(ReportE2E, ExampleJobPageMatchesTheResult) {
   }
 }
 
+// Under --rules series the page names its rules, its tiles carry the series grouping's groups
+// (those of velto-fprint-replay --rules series on the same prints), and every gap inside a run
+// shows its evidence, cuts at the strongest.
+TEST(ReportE2E, SeriesPageShowsWhatEachCutWasBasedOn) {
+  TempDir dir;
+  ASSERT_EQ(
+      runProgram(kReport, {"--rules", "series", "job.json", dir.file("report.html")}, kExamples),
+      kQuiet);
+  const std::string html = readFile(dir.file("report.html"));
+  EXPECT_TRUE(contains(html, "data-key=\"rules\" data-value=\"series\""));
+  ASSERT_EQ(runProgram(kEmbed, {"job.json", dir.file("prints")}, kExamples).status, 0);
+  ASSERT_EQ(runProgram(kReplay,
+                       {"--rules", "series", dir.file("prints/job.json"), dir.file("series.json")})
+                .status,
+            0);
+  EXPECT_EQ(tileGroups(html), resultGroups(readFile(dir.file("series.json"))));
+  int64_t withEvidence = 0;
+  for (const Tag& p : findTags(html, "circle", "gap")) {
+    if (!p.attrs.count("data-evidence")) continue;
+    ++withEvidence;
+    if (p.hasClass("cut")) {
+      EXPECT_GE(std::stod(p.attrs.at("data-evidence")), 0.45);
+    }
+  }
+  EXPECT_EQ(withEvidence, 8);  // nine gaps, one of them a change of time group
+  EXPECT_TRUE(contains(html, "cut by looks, evidence "));
+
+  ASSERT_EQ(runProgram(kReport, {"job.json", dir.file("fixed.html")}, kExamples), kQuiet);
+  const std::string fixed = readFile(dir.file("fixed.html"));
+  EXPECT_TRUE(contains(fixed, "data-key=\"rules\" data-value=\"platform\""));
+  EXPECT_FALSE(contains(fixed, "data-evidence"));
+}
+
 TEST(ReportE2E, ThresholdIsTheMedianOfTheTimeGroupChanges) {
   // Four time groups over the example photos (astronaut, cat, coffee, rocket): three changes
   // between touching runs, so the threshold is their median, clamped.
@@ -196,7 +229,8 @@ TEST(ReportE2E, UsageAndUnwritableReportPathFailWithTheirMessage) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {}, {"job.json"}, {"job.json", dir.file("r.html"), "x"}}) {
     EXPECT_EQ(runProgram(kReport, args, kExamples),
-              failure("usage: velto-fprint-report <input.json> <report.html>"));
+              failure("usage: velto-fprint-report [--rules platform|series] <input.json> "
+                      "<report.html>"));
   }
   EXPECT_TRUE(listFolder(dir.path()).empty());
   const std::string path = dir.file("no-such-folder/report.html");

@@ -73,8 +73,7 @@ TEST(SeriesTest, PhotosWithoutPrintsAndEmptyJobs) {
   auto v = scenes({1, 1, 1, 2, 2, 2});
   v[1].clear();
   v[4] = {0.5f};  // another length than the others: unused
-  EXPECT_EQ(groupSeries(std::vector<int64_t>(6, 1), v, kDims).groups,
-            (Groups{1, 1, 1, 2, 2, 2}));
+  EXPECT_EQ(groupSeries(std::vector<int64_t>(6, 1), v, kDims).groups, (Groups{1, 1, 1, 2, 2, 2}));
   EXPECT_TRUE(groupSeries({}, {}, 0).groups.empty());
   EXPECT_EQ(groupSeries({5}, {look(1)}, kDims).groups, (Groups{1}));
 }

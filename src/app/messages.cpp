@@ -4,7 +4,9 @@ namespace velto::messages {
 
 std::string usage() { return "usage: velto-fprint <input.json> <output.json>"; }
 
-std::string reportUsage() { return "usage: velto-fprint-report <input.json> <report.html>"; }
+std::string reportUsage() {
+  return "usage: velto-fprint-report [--rules platform|series] <input.json> <report.html>";
+}
 
 std::string embedUsage() { return "usage: velto-fprint-embed <input.json> <print-folder>"; }
 

@@ -40,8 +40,8 @@ bool groupJob(const std::string& inputPath, const AnalysisFactory& makeAnalysis,
   return groupLoadedJob(std::move(read.job), makeAnalysis, out, err, rules);
 }
 
-bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out,
-                    std::string* err, Rules rules) {
+bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out, std::string* err,
+                    Rules rules) {
   using Clock = std::chrono::steady_clock;
   const auto secondsSince = [](Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();

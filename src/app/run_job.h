@@ -25,11 +25,11 @@ struct GroupedJob {
   Job job;
   FeaturePrints prints;  // no vectors when the job has no photos
   Rules rules = Rules::kPlatform;
-  Grouping grouping;                    // the fixed rules' values, whichever rules grouped
+  Grouping grouping;                     // the fixed rules' values, whichever rules grouped
   std::optional<SeriesGrouping> series;  // the series grouping's, when it grouped the job (its
                                          // fixed-rules part moved into `grouping`)
-  double printSeconds = 0;  // decoding and the network (or reading recorded prints)
-  double groupSeconds = 0;  // usable check, scores, threshold, cuts and numbering
+  double printSeconds = 0;               // decoding and the network (or reading recorded prints)
+  double groupSeconds = 0;               // usable check, scores, threshold, cuts and numbering
 
   // The result: one group number per photo, from the rules that grouped the job.
   const std::vector<int64_t>& groups() const { return series ? series->groups : grouping.groups; }
@@ -49,8 +49,8 @@ bool groupJob(const std::string& inputPath, const AnalysisFactory& makeAnalysis,
 // The same for a job already in memory (a program that finds the photos and time groups
 // itself): prints, usable check and grouping exactly as velto-fprint's. Returns false with the
 // "no usable feature print" message in `*err`.
-bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out,
-                    std::string* err, Rules rules = Rules::kPlatform);
+bool groupLoadedJob(Job job, const AnalysisFactory& makeAnalysis, GroupedJob* out, std::string* err,
+                    Rules rules = Rules::kPlatform);
 
 // Replaces the file at `path` with `bytes` all at once (see writeFileAtomically), unless `path`
 // names one of `photos`: a slip of the caller's, and the photo is kept. Returns false with the

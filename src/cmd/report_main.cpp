@@ -1,8 +1,8 @@
 // velto-fprint-report [--rules platform|series] <input.json> <report.html>: groups a job exactly
-// as velto-fprint does (or by the series grouping) and
-// writes one self-contained HTML page that shows why: a contact sheet of the photos by result
-// group, the boundary score of every gap against the split threshold, and a summary with the
-// time each stage took. Fails with velto-fprint's messages; nothing on standard output.
+// as velto-fprint does (or by the series grouping) and writes one self-contained HTML page that
+// shows why: a contact sheet of the photos by result group, the boundary score of every gap
+// against the split threshold, and a summary with the time each stage took. Fails with
+// velto-fprint's messages; nothing on standard output.
 #include "cmd/command_edge.h"
 #include "cmd/fail.h"
 #include "embedding/embedding_analysis.h"

@@ -84,7 +84,8 @@ std::string summary(const ReportData& d) {
   html += summaryRow("rules", "grouped by", d.rules,
                      d.rules == "series"
                          ? "the series grouping (evidence from windows of 1, 2 and 3 photos, "
-                           "thresholds " + seriesThresholds(d) + ")"
+                           "thresholds " +
+                               seriesThresholds(d) + ")"
                          : "the fixed rules of velto-fprint");
   html +=
       summaryRow("groups", "groups made", std::to_string(d.groupsMade),

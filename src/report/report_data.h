@@ -62,8 +62,8 @@ struct ReportData {
   int64_t dims = -1;
   int64_t cutDistanceCount = 0;
   float tSplit = 0.0f;
-  bool tSplitIsDefault = false;  // too few time-group changes to take a median
-  int64_t groupsMade = 0;        // numbered groups, not counting undated photos
+  bool tSplitIsDefault = false;    // too few time-group changes to take a median
+  int64_t groupsMade = 0;          // numbered groups, not counting undated photos
   std::string rules = "platform";  // the rules that grouped the page: "platform" or "series"
   std::array<float, SERIES_WINDOWS> windowThresholds{};  // the series grouping's, per window
   StageSeconds seconds;
