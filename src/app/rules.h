@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "app/command_line.h"
+
 namespace velto {
 
 enum class Rules {
@@ -17,5 +19,9 @@ std::optional<Rules> parseRules(const std::string& name);
 
 // The name parseRules takes back.
 std::string rulesName(Rules rules);
+
+// --rules platform|series for PROGRAM's option table, setting `*target` (its default stays as
+// the caller set it, and the help says which it is).
+CommandOption rulesOption(const std::string& program, std::string* target);
 
 }  // namespace velto

@@ -9,14 +9,11 @@
 int main(int argc, char** argv) {
   // Its options, one line each; --help and --version come with every table.
   std::string rules = "platform";
-  const velto::CommandLine commandLine{
-      "velto-fprint-replay",
-      {velto::choiceOption("velto-fprint-replay", "rules", {"platform", "series"},
-                           "platform: velto-fprint's fixed rules (default); series: our own",
-                           &rules)},
-      "<input.json> <output.json>",
-      2,
-      2};
+  const velto::CommandLine commandLine{"velto-fprint-replay",
+                                       {velto::rulesOption("velto-fprint-replay", &rules)},
+                                       "<input.json> <output.json>",
+                                       2,
+                                       2};
   const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   std::string err;
   const auto makeAnalysis = [] { return std::make_unique<velto::ReplayAnalysis>(); };

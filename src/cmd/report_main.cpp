@@ -11,14 +11,11 @@
 int main(int argc, char** argv) {
   // Its options, one line each; --help and --version come with every table.
   std::string rules = "platform";
-  const velto::CommandLine commandLine{
-      "velto-fprint-report",
-      {velto::choiceOption("velto-fprint-report", "rules", {"platform", "series"},
-                           "platform: velto-fprint's fixed rules (default); series: our own",
-                           &rules)},
-      "<input.json> <report.html>",
-      2,
-      2};
+  const velto::CommandLine commandLine{"velto-fprint-report",
+                                       {velto::rulesOption("velto-fprint-report", &rules)},
+                                       "<input.json> <report.html>",
+                                       2,
+                                       2};
   const std::vector<std::string> operands = velto::operandsOrExit(commandLine, argc, argv);
   std::string err;
   const auto makeAnalysis = [] { return std::make_unique<velto::EmbeddingAnalysis>(); };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/rules.h"
 #include "folder/folder_messages.h"
 
 namespace velto {
@@ -46,9 +47,7 @@ CommandLine folderCommandLine(FolderOptions* o) {
        flagOption("no-cache", "neither use nor keep prints between runs", &o->noCache),
        choiceOption(kProgram, "undated", {"file", "last"},
                     "photos without a capture time: by file time, or last", &o->undated),
-       choiceOption(kProgram, "rules", {"series", "platform"},
-                    "series: our own grouping (default); platform: velto-fprint's fixed rules",
-                    &o->rules)},
+       rulesOption(kProgram, &o->rules)},
       "PATH...",
       1};
 }
