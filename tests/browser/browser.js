@@ -3,7 +3,9 @@
 'use strict';
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
 const path = require('node:path');
+const { pathToFileURL } = require('node:url');
 const { chromium } = require('playwright-core');
 
 // Runs `program` (a path) with `args` in `cwd`; fails the test unless it exits 0. Returns what
@@ -30,4 +32,23 @@ async function launch(profile, viewport, requests) {
   return { context, page };
 }
 
-module.exports = { run, launch };
+// The page at `file` in a fresh chromium (profile in `scratch`) at 1280 x 900: { context, page }.
+async function openPage(file, scratch, requests) {
+  const opened = await launch(path.join(scratch, 'profile'), { width: 1280, height: 900 },
+                              requests);
+  await opened.page.goto(pathToFileURL(file).href, { waitUntil: 'load' });
+  return opened;
+}
+
+// Closes the browser, if it was started, and removes `scratch`.
+async function closePage(context, scratch) {
+  if (context) await context.close();
+  fs.rmSync(scratch, { recursive: true, force: true });
+}
+
+// The addresses the page asked for beyond its own file and data: URIs.
+function outsideRequests(requests) {
+  return requests.filter((u) => !/^(file|data):/.test(u));
+}
+
+module.exports = { run, launch, openPage, closePage, outsideRequests };

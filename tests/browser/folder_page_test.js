@@ -9,8 +9,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { pathToFileURL } = require('node:url');
-const { run, launch } = require('./browser');
+const { run, openPage, closePage, outsideRequests } = require('./browser');
 
 const build = path.resolve(process.argv[2] || process.env.BUILD_DIR || 'build');
 const photos = path.resolve(__dirname, '../../examples/photos');
@@ -47,18 +46,13 @@ before(async () => {
   assert.match(r.stderr, /^velto-fprint-folder: 34 photos \(1 undated\)/);
   assert.equal(r.stdout.trim().split('\n').length, 1 + 34);  // the listing, under its header
 
-  ({ context, page } = await launch(path.join(scratch, 'profile'), { width: 1280, height: 900 },
-                                    requests));
-  await page.goto(pathToFileURL(report).href, { waitUntil: 'load' });
+  ({ context, page } = await openPage(report, scratch, requests));
 });
 
-after(async () => {
-  if (context) await context.close();
-  fs.rmSync(scratch, { recursive: true, force: true });
-});
+after(() => closePage(context, scratch));
 
 test('the page fetches nothing from the network', () => {
-  assert.deepEqual(requests.filter((u) => !/^(file|data):/.test(u)), []);
+  assert.deepEqual(outsideRequests(requests), []);
 });
 
 test('the summary shows every stage the folder program times, none as zero', async () => {

@@ -8,8 +8,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { pathToFileURL } = require('node:url');
-const { run: runIn, launch } = require('./browser');
+const { run: runIn, openPage, closePage, outsideRequests } = require('./browser');
 
 const build = path.resolve(process.argv[2] || process.env.BUILD_DIR || 'build');
 const examples = path.resolve(__dirname, '../../examples');
@@ -35,19 +34,13 @@ before(async () => {
   run('velto-fprint', path.join(scratch, 'result.json'));
   groups = JSON.parse(fs.readFileSync(path.join(scratch, 'result.json'), 'utf8')).groups;
 
-  ({ context, page } = await launch(path.join(scratch, 'profile'), { width: 1280, height: 900 },
-                                    requests));
-  await page.goto(pathToFileURL(report).href, { waitUntil: 'load' });
+  ({ context, page } = await openPage(report, scratch, requests));
 });
 
-after(async () => {
-  if (context) await context.close();
-  fs.rmSync(scratch, { recursive: true, force: true });
-});
+after(() => closePage(context, scratch));
 
 test('the page fetches nothing from the network', () => {
-  const outside = requests.filter((u) => !u.startsWith('file:') && !u.startsWith('data:'));
-  assert.deepEqual(outside, []);
+  assert.deepEqual(outsideRequests(requests), []);
 });
 
 // A time that was not taken is left out, not shown as 0: velto-fprint-report reads its photos
